@@ -1,0 +1,27 @@
+// How big the log pane may grow. A device that never stops talking must not make the log
+// grow without bound (the rich edit control costs tens of bytes of memory per character), and
+// removing text gets slow in a very long log, so the log is kept under a fixed cap: past it,
+// the oldest whole lines go, in steps large enough that trims are rare.
+#pragma once
+
+#include <cstddef>
+#include <string_view>
+
+// The log never holds more characters than this.
+constexpr long LOG_CAP_CHARS = 200000;
+// A trim cuts the log down to this many characters before the new text goes in.
+constexpr long LOG_TRIM_TO_CHARS = 150000;
+// Text waiting for the pane beyond this makes the receive worker wait for the pane to take it.
+constexpr std::size_t LOG_PENDING_LIMIT = 64 * 1024;
+// The control's own text limit: above anything the cap lets in, so it never cuts text off.
+constexpr long LOG_CONTROL_LIMIT = 4 * LOG_CAP_CHARS;
+
+// How many characters must go from the front of a log of logLength characters before
+// incoming more are added: 0 while the total stays within the cap, otherwise enough to leave
+// LOG_TRIM_TO_CHARS including the new text (everything, when the new text alone is that long).
+long LogCharsToTrim(long logLength, long incoming);
+
+// Where the newest part of text that fits in maxChars starts: the start of a whole line (just
+// after a '\n'), or 0 when all of text fits. When not even the last line fits, the last
+// line's start.
+std::size_t LogTailStart(std::string_view text, std::size_t maxChars);
