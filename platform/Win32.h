@@ -1,0 +1,14 @@
+// The one place that includes the Windows headers, in the order Winsock needs.
+#pragma once
+
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+
+#include <winsock2.h>
+#include <windows.h>
+#include <commctrl.h>
+#include <richedit.h>
