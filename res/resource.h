@@ -1,0 +1,52 @@
+// Resource and control IDs, shared by the resource script and the code.
+#pragma once
+
+// Dialog templates
+#define IDD_ABOUTBOX 100
+#define IDD_MAIN 102
+
+// Menu, icon and strings
+#define IDR_MAINFRAME 128
+#define IDR_MAINMENU 129
+#define IDS_ABOUTBOX 101
+#define IDS_SOCKETS_INIT_FAILED 103
+
+// Commands
+#define IDM_ABOUTBOX 16
+#define ID_TARGET_MODEL_FIRST 2001
+#define ID_TARGET_MODEL_LAST 2002
+
+// Main dialog controls
+#define IDC_SCROLL_ROWS 1003
+#define IDC_PANEL_ROWS 1004
+#define IDC_EDIT_TARGET 1006
+#define IDC_EDIT_PORT 1007
+#define IDC_COMBO_START_DIO 1011
+#define IDC_COMBO_END_DIO 1013
+#define IDC_BTN_MULTI_WRITE 1014
+#define IDC_BTN_MULTI_READ 1015
+#define IDC_RICH_LOG 1016
+#define IDC_HDR_DIO_NO 1017
+#define IDC_HDR_MODE 1018
+#define IDC_HDR_STATE 1019
+#define IDC_COL_WRITE 1020
+#define IDC_COL_READ 1021
+#define IDC_BTN_CONNECT 1022
+#define IDC_GRP_RECEIVE 1024
+#define IDC_GRP_SINGLE 1026
+#define IDC_GRP_MULTI 1027
+#define IDC_LBL_START_DIO 1028
+#define IDC_LBL_END_DIO 1029
+#define IDC_BTN_CLEAR_LOG 1030
+
+// About box controls
+#define IDC_STATIC_VERSION 1031
+
+// Row controls: row r has the IDs below plus r.
+#define IDC_ROW_LABEL 0xFFFF
+#define IDC_ROW_MODE_FIRST 2101
+#define IDC_ROW_STATE_FIRST 2201
+#define IDC_ROW_WRITE_FIRST 2301
+#define IDC_ROW_WRITE_LAST 2332
+#define IDC_ROW_READ_FIRST 2401
+#define IDC_ROW_READ_LAST 2432
