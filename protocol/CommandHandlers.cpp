@@ -1,0 +1,86 @@
+// The Write and Read buttons: each turns the operator's choices into one request on the open
+// connection and dumps what was sent into the log. Replies are applied whenever the receive
+// worker decodes them; nothing here waits for one.
+#include "protocol/DioFrame.h"
+#include "protocol/DioNumberText.h"
+#include "res/resource.h"
+#include "ui/MainDlg.h"
+
+#include <vector>
+
+namespace {
+int SendFrame(int socket, const std::uint8_t* pFrame, int nLength) {
+    return ::send(static_cast<SOCKET>(socket), reinterpret_cast<const char*>(pFrame), nLength, 0);
+}
+} // namespace
+
+int CMainDlg::ReadDioNumber(CComboBoxEx& box) const {
+    return ParseDioNumber(CWnd::GetWindowText(box.GetEditCtrl()));
+}
+
+void CMainDlg::OnRowWrite(UINT nID) {
+    if (m_socket < 0)
+        return;
+    const int row = static_cast<int>(nID) - IDC_ROW_WRITE_FIRST;
+    if (row < 0 || row >= m_nDioCount)
+        return;
+    const int mode = GetRowMode(row);
+    const int state = GetRowState(row);
+    const SingleWriteFrame frame = EncodeSingleWrite(row, mode, state);
+    const int sent = SendFrame(m_socket, frame.data(), static_cast<int>(frame.size()));
+    LogTraffic(1, frame.data(), sent);
+}
+
+void CMainDlg::OnRowRead(UINT nID) {
+    if (m_socket < 0)
+        return;
+    const int row = static_cast<int>(nID) - IDC_ROW_READ_FIRST;
+    if (row < 0 || row >= m_nDioCount)
+        return;
+    const SingleReadFrame frame = EncodeSingleRead(row);
+    const int sent = SendFrame(m_socket, frame.data(), static_cast<int>(frame.size()));
+    LogTraffic(1, frame.data(), sent);
+}
+
+void CMainDlg::OnMultiRead() {
+    if (m_socket < 0)
+        return;
+    const int start = ReadDioNumber(m_cbStartDio);
+    const int end = ReadDioNumber(m_cbEndDio);
+    // Sent as typed, without checks: the device decides what a range it cannot serve means.
+    const MultiReadFrame frame = EncodeMultiRead(start, end);
+    // Recorded before sending, so the reply can never arrive before its range start is known.
+    m_nPendingStart = start;
+    const int sent = SendFrame(m_socket, frame.data(), static_cast<int>(frame.size()));
+    LogTraffic(1, frame.data(), sent);
+}
+
+void CMainDlg::OnMultiWrite() {
+    if (m_socket < 0)
+        return;
+    const int start = ReadDioNumber(m_cbStartDio);
+    const int end = ReadDioNumber(m_cbEndDio);
+    if (start < 0 || start >= m_nDioCount) {
+        MessageBox("Start DIO is invalid.", nullptr, 0);
+        return;
+    }
+    if (end < 0 || end >= m_nDioCount) {
+        MessageBox("End DIO is invalid.", nullptr, 0);
+        return;
+    }
+    if (end < start) {
+        MessageBox("End DIO is less than Start DIO.", nullptr, 0);
+        return;
+    }
+    std::vector<DioModeState> pairs;
+    pairs.reserve(static_cast<std::size_t>(end - start + 1));
+    for (int row = start; row <= end; ++row) {
+        const int mode = GetRowMode(row);
+        const int state = GetRowState(row);
+        pairs.push_back({mode, state});
+    }
+    const std::vector<std::uint8_t> frame = EncodeMultiWrite(start, end, pairs);
+    m_nPendingStart = start;
+    const int sent = SendFrame(m_socket, frame.data(), static_cast<int>(frame.size()));
+    LogTraffic(1, frame.data(), sent);
+}

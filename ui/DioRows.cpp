@@ -1,0 +1,196 @@
+// Target models and the DIO rows: one row of label, mode, state, Write and Read per DIO,
+// created at run time inside the row panel, lined up under the column headers.
+#include "platform/CString.h"
+#include "res/resource.h"
+#include "ui/MainDlg.h"
+#include "ui/TargetModel.h"
+
+namespace {
+// The "Target model" popup: the first popup of the menu bar's first popup.
+HMENU TargetModelMenu(HMENU hMenuBar) {
+    HMENU hAppearance = hMenuBar != nullptr ? ::GetSubMenu(hMenuBar, 0) : nullptr;
+    return hAppearance != nullptr ? ::GetSubMenu(hAppearance, 0) : nullptr;
+}
+
+// Deletes the row controls of one array, up to its null terminator, then the array.
+template <class T>
+void DiscardRowArray(T**& ppControls) {
+    if (ppControls == nullptr)
+        return;
+    for (T** pp = ppControls; *pp != nullptr; ++pp)
+        delete *pp;
+    delete[] ppControls;
+    ppControls = nullptr;
+}
+
+// Row-control styles: child, visible, first of a group; labels are one plain line of text, the
+// rest are tab stops.
+constexpr DWORD ROW_LABEL_STYLE = WS_CHILD | WS_VISIBLE | WS_GROUP | SS_SIMPLE;
+constexpr DWORD ROW_COMBO_STYLE = WS_CHILD | WS_VISIBLE | WS_GROUP | WS_TABSTOP | CBS_DROPDOWNLIST;
+constexpr DWORD ROW_BUTTON_STYLE = WS_CHILD | WS_VISIBLE | WS_GROUP | WS_TABSTOP | BS_PUSHBUTTON;
+} // namespace
+
+void CMainDlg::SetupTargetModelMenu() {
+    HMENU hTargetModel = TargetModelMenu(GetMenu());
+    if (hTargetModel == nullptr)
+        return;
+    // The template holds a separator as a placeholder for the models.
+    ::RemoveMenu(hTargetModel, 0, MF_BYPOSITION);
+    for (int k = 0; k < TARGET_MODEL_COUNT; ++k)
+        ::AppendMenuA(hTargetModel, MF_STRING, ID_TARGET_MODEL_FIRST + k,
+                      g_targetModels[k].pszName);
+    ::CheckMenuItem(hTargetModel, ID_TARGET_MODEL_FIRST, MF_BYCOMMAND | MF_CHECKED);
+}
+
+void CMainDlg::OnTargetModel(UINT nID) {
+    const int k = static_cast<int>(nID) - ID_TARGET_MODEL_FIRST;
+    if (k < 0 || k >= TARGET_MODEL_COUNT)
+        return;
+    // Always rebuilds, also for the model already checked and while connected.
+    BuildDioRows(g_targetModels[k].nDioCount);
+    HMENU hTargetModel = TargetModelMenu(GetMenu());
+    for (int i = 0; i < TARGET_MODEL_COUNT; ++i)
+        ::CheckMenuItem(hTargetModel, ID_TARGET_MODEL_FIRST + i,
+                        MF_BYCOMMAND | (i == k ? MF_CHECKED : MF_UNCHECKED));
+}
+
+void CMainDlg::DiscardDioRows() {
+    DiscardRowArray(m_ppLabels);
+    DiscardRowArray(m_ppModeCombos);
+    DiscardRowArray(m_ppStateCombos);
+    DiscardRowArray(m_ppWriteButtons);
+    DiscardRowArray(m_ppReadButtons);
+}
+
+void CMainDlg::BuildDioRows(int count) {
+    DiscardDioRows();
+
+    const std::size_t slots = count > 0 ? static_cast<std::size_t>(count) + 1 : 1;
+    m_ppLabels = new CStatic*[slots]();
+    m_ppModeCombos = new CComboBox*[slots]();
+    m_ppStateCombos = new CComboBox*[slots]();
+    m_ppWriteButtons = new CButton*[slots]();
+    m_ppReadButtons = new CButton*[slots]();
+
+    // Each row control spans its column header's extent, in the panel's coordinates.
+    auto columnRect = [this](const CWnd& header, int top, int bottom) {
+        RECT rect;
+        header.GetWindowRect(&rect);
+        m_panelRows.ScreenToClient(&rect);
+        rect.top = top;
+        rect.bottom = bottom;
+        return rect;
+    };
+    HFONT hFont = GetFont();
+    const bool bConnected = m_socket >= 0;
+
+    for (int r = 0; r < count; ++r) {
+        const int y = 10 + 30 * r;
+
+        auto* pLabel = new CStatic;
+        m_ppLabels[r] = pLabel;
+        pLabel->Create(FormatString("DIO%d", r).c_str(), ROW_LABEL_STYLE,
+                       columnRect(m_hdrDioNo, y + 4, y + 16), &m_panelRows, IDC_ROW_LABEL);
+        pLabel->SetFont(hFont, TRUE);
+
+        auto* pMode = new CComboBox;
+        m_ppModeCombos[r] = pMode;
+        pMode->Create(ROW_COMBO_STYLE, columnRect(m_hdrMode, y, y + 100), &m_panelRows,
+                      IDC_ROW_MODE_FIRST + r);
+        pMode->SetFont(hFont, TRUE);
+        pMode->AddString("Input");
+        pMode->AddString("Output");
+        pMode->SetCurSel(0);
+
+        auto* pState = new CComboBox;
+        m_ppStateCombos[r] = pState;
+        pState->Create(ROW_COMBO_STYLE, columnRect(m_hdrState, y, y + 100), &m_panelRows,
+                       IDC_ROW_STATE_FIRST + r);
+        pState->SetFont(hFont, TRUE);
+        pState->AddString("Low");
+        pState->AddString("High");
+        pState->SetCurSel(0);
+
+        auto* pWrite = new CButton;
+        m_ppWriteButtons[r] = pWrite;
+        pWrite->Create("Write", ROW_BUTTON_STYLE, columnRect(m_colWrite, y, y + 20), &m_panelRows,
+                       IDC_ROW_WRITE_FIRST + r);
+        pWrite->SetFont(hFont, TRUE);
+
+        auto* pRead = new CButton;
+        m_ppReadButtons[r] = pRead;
+        pRead->Create("Read", ROW_BUTTON_STYLE, columnRect(m_colRead, y, y + 20), &m_panelRows,
+                      IDC_ROW_READ_FIRST + r);
+        pRead->SetFont(hFont, TRUE);
+
+        pWrite->EnableWindow(bConnected);
+        pRead->EnableWindow(bConnected);
+    }
+
+    // The range lists offer the new rows' numbers.
+    while (m_cbStartDio.DeleteItem(0) != -1) {
+    }
+    while (m_cbEndDio.DeleteItem(0) != -1) {
+    }
+    for (int j = 0; j < count; ++j) {
+        const CString number = FormatString("%d", j);
+        m_cbStartDio.InsertItem(j, number.c_str());
+        m_cbEndDio.InsertItem(j, number.c_str());
+    }
+    m_cbStartDio.SetCurSel(0);
+    m_cbEndDio.SetCurSel(0);
+
+    m_nDioCount = count;
+    // The new rows stand at their unscrolled places.
+    m_nScrollPos = 0;
+    UpdateRowScroll();
+}
+
+int CMainDlg::GetRowMode(int r) const {
+    return m_ppModeCombos[r]->GetCurSel();
+}
+
+int CMainDlg::GetRowState(int r) const {
+    return m_ppStateCombos[r]->GetCurSel();
+}
+
+// On the interface thread the selection changes at once. The receive worker only notes it:
+// the whole chunk's selections are applied together on the interface thread, where the row
+// is checked against the rows that exist at that moment (OnApplyRowUpdates), so an update can
+// never reach a row that a model change has just destroyed.
+void CMainDlg::SetRowMode(int r, int v) {
+    if (OnInterfaceThread())
+        m_ppModeCombos[r]->SetCurSel(v);
+    else
+        m_rowUpdates.SetMode(r, v);
+}
+
+void CMainDlg::SetRowState(int r, int v) {
+    if (OnInterfaceThread())
+        m_ppStateCombos[r]->SetCurSel(v);
+    else
+        m_rowUpdates.SetState(r, v);
+}
+
+LRESULT CMainDlg::OnApplyRowUpdates(WPARAM, LPARAM lParam) {
+    auto* pUpdates = reinterpret_cast<CRowUpdateBatch*>(lParam);
+    if (pUpdates == nullptr)
+        return 0;
+    pUpdates->Drain([this](int row, int mode, int state) {
+        // Rows beyond the current row count are dropped: the model changed meanwhile.
+        if (row < 0 || row >= m_nDioCount)
+            return;
+        if (mode != CRowUpdateBatch::NONE)
+            m_ppModeCombos[row]->SetCurSel(mode);
+        if (state != CRowUpdateBatch::NONE)
+            m_ppStateCombos[row]->SetCurSel(state);
+    });
+    return 0;
+}
+
+void CMainDlg::EnableRowButtons(bool bEnable) {
+    for (CButton** pp = m_ppWriteButtons; pp != nullptr && *pp != nullptr; ++pp)
+        (*pp)->EnableWindow(bEnable);
+    for (CButton** pp = m_ppReadButtons; pp != nullptr && *pp != nullptr; ++pp)
+        (*pp)->EnableWindow(bEnable);
+}

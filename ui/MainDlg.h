@@ -1,0 +1,166 @@
+// CMainDlg: the program's main window. It owns the controls, the DIO rows, the device
+// connection and its receive worker, and the traffic log.
+//
+// Its members are defined in the folder of the part of the program they belong to:
+//   ui/MainDlg.cpp            the dialog itself: start-up, keyboard, closing, icon, help
+//   ui/TrafficLog.cpp         the log pane
+//   ui/DioRows.cpp            target models and the DIO rows
+//   ui/RowScrolling.cpp       scrolling the row panel
+//   ui/WindowResizing.cpp     following the window's size
+//   connection/DeviceConnection.cpp   connecting, the receive worker, the end of a connection
+//   protocol/CommandHandlers.cpp      the Write and Read buttons
+//   app/AboutDlg.cpp          the About box command
+#pragma once
+
+#include "connection/RowUpdateBatch.h"
+#include "platform/Controls.h"
+#include "platform/CriticalSection.h"
+#include "platform/Dialog.h"
+#include "platform/Font.h"
+#include "platform/WorkerThread.h"
+#include "protocol/DioReplyParser.h"
+#include "ui/DioPanel.h"
+
+#include <atomic>
+#include <memory>
+
+// Sent by the receive worker when the connection has ended; handled while the worker waits.
+constexpr UINT WM_CONNECTION_CLOSED = WM_USER + 300;
+// Posted (or, when much is waiting, sent) to move the waiting log text into the log pane.
+constexpr UINT WM_LOG_FLUSH = WM_USER + 301;
+// Sent by the receive worker after each chunk: apply the row selections it decoded.
+constexpr UINT WM_APPLY_ROW_UPDATES = WM_USER + 302;
+
+class CMainDlg : public CDialog, public CDioReplySink {
+public:
+    explicit CMainDlg(CWnd* pParent = nullptr);
+    ~CMainDlg() override;
+
+    // Log pane. Both may be called on either thread.
+    void AppendLog(const CString& text);
+    void LogTraffic(BYTE bSent, const BYTE* pData, int nCount);
+
+    // Row set. Row r must be below m_nDioCount; callers check.
+    int GetRowMode(int r) const;
+    int GetRowState(int r) const;
+    void SetRowMode(int r, int v) final;
+    void SetRowState(int r, int v) final;
+    void EnableRowButtons(bool bEnable);
+
+    // Reply sink: what the reply parser reads and clears.
+    int GetRowCount() final { return m_nDioCount; }
+    int GetPendingStart() final { return m_nPendingStart; }
+    void ClearPendingStart() final { m_nPendingStart = -1; }
+
+    // The receive worker's body, on the worker thread.
+    UINT ReceiveLoop();
+
+protected:
+    BOOL OnInitDialog() override;
+    void DoDataExchange(CDataExchange* pDX) override;
+    void OnOK() override;
+    void OnCancel() override;
+
+    // Starts the receive worker for the open connection; false when it cannot be started.
+    virtual bool StartReceiveWorker();
+
+    // Dialog
+    void OnSysCommand(UINT nID, LPARAM lParam);
+    void OnPaint();
+    HCURSOR OnQueryDragIcon();
+    void OnClose();
+    void OnDestroy();
+    BOOL OnHelpInfo(HELPINFO* pHelpInfo);
+    void OnAppAbout();
+
+    // Log pane
+    void OnClearLog();
+    LRESULT OnLogFlush(WPARAM wParam, LPARAM lParam);
+    void FlushLog();
+    void WriteToLogPane(const CString& text);
+
+    // Target models and rows
+    void SetupTargetModelMenu();
+    void OnTargetModel(UINT nID);
+    void BuildDioRows(int count);
+    void DiscardDioRows();
+    LRESULT OnApplyRowUpdates(WPARAM wParam, LPARAM lParam);
+
+    // Scrolling and sizing
+    void UpdateRowScroll();
+    void OnVScroll(UINT nSBCode, UINT nPos, HWND hScrollBar);
+    void MoveRows(int nDelta);
+    void CaptureLayout();
+    void OnSize(UINT nType, int cx, int cy);
+    void OnSizing(UINT fwSide, LPRECT pRect);
+
+    // Connection
+    void OnConnect();
+    LRESULT OnConnectionClosed(WPARAM wParam, LPARAM lParam);
+    void ShowConnectedState(bool bConnected);
+    void StopReceiveWorker();
+    void JoinReceiveWorker();
+
+    // Commands
+    void OnRowWrite(UINT nID);
+    void OnRowRead(UINT nID);
+    void OnMultiWrite();
+    void OnMultiRead();
+    int ReadDioNumber(CComboBoxEx& box) const;
+
+    bool OnInterfaceThread() const { return ::GetCurrentThreadId() == m_nUiThreadId; }
+
+    std::atomic<int> m_nPendingStart;
+    std::atomic<int> m_nDioCount;
+    CButton m_btnClearLog;
+    CStatic m_lblStartDio;
+    CButton m_grpSingle;
+    CButton m_grpMulti;
+    CStatic m_lblEndDio;
+    CRichEditCtrl m_richLog;
+    CButton m_btnMultiWrite;
+    CButton m_btnMultiRead;
+    CButton m_grpReceive;
+    CButton m_btnConnect;
+    CEdit m_editPort;
+    CEdit m_editTarget;
+    CComboBoxEx m_cbEndDio;
+    CComboBoxEx m_cbStartDio;
+    CStatic m_colRead;
+    CStatic m_colWrite;
+    CStatic m_hdrState;
+    CStatic m_hdrMode;
+    CScrollBar m_scrollRows;
+    CStatic m_hdrDioNo;
+    CDioPanel m_panelRows;
+    int m_nScrollPos = 0;
+    int m_nMinHeight;
+    int m_nLastWndHeight;
+    int m_nLastWndWidth;
+    int m_nLastClientHeight;
+    int m_nLastClientWidth;
+    CFont m_fontLog;
+    std::atomic<int> m_socket;
+    std::unique_ptr<CCriticalSection> m_pLogLock;
+    CButton** m_ppReadButtons = nullptr;
+    CButton** m_ppWriteButtons = nullptr;
+    CComboBox** m_ppStateCombos = nullptr;
+    CComboBox** m_ppModeCombos = nullptr;
+    CStatic** m_ppLabels = nullptr;
+    HICON m_hIcon;
+
+    // The receive worker of the current (or just ended) connection.
+    std::unique_ptr<CWinThread> m_pReceiveThread;
+    // Row selections decoded by the worker from the chunk being handled.
+    CRowUpdateBatch m_rowUpdates;
+    // Log text appended but not yet in the pane, and whether a flush is on its way.
+    // Both guarded by m_pLogLock.
+    CString m_strPendingLog;
+    bool m_bLogFlushPosted = false;
+    DWORD m_nUiThreadId = 0;
+
+    DECLARE_MESSAGE_MAP()
+};
+
+// The receive worker's entry: pParam is the dialog.
+UINT ReceiveThreadProc(LPVOID pParam);
