@@ -94,8 +94,7 @@ UINT CMainDlg::ReceiveLoop() {
     while (n > 0) {
         LogTraffic(0, buffer, n);
         parser.Feed(buffer, static_cast<std::size_t>(n), *this);
-        if (!m_rowUpdates.Empty())
-            SendMessage(WM_APPLY_ROW_UPDATES, 0, reinterpret_cast<LPARAM>(&m_rowUpdates));
+        QueueRowUpdates();
         n = ::recv(static_cast<SOCKET>(m_socket.load()), reinterpret_cast<char*>(buffer),
                    RECEIVE_BUFFER_SIZE, 0);
     }

@@ -1,4 +1,4 @@
-// Row selections decoded from one received chunk, waiting to be applied on the interface
+// Row selections decoded from received replies, waiting to be applied on the interface
 // thread. Only the last mode and the last state of each row count: the selectors show final
 // values, not the steps in between.
 #pragma once
@@ -27,6 +27,16 @@ public:
             --m_nDirtyRows;
         }
         m_nDirtyRows = 0;
+    }
+
+    // Moves every pending change into other, where it replaces what other held for that row.
+    void MoveInto(CRowUpdateBatch& other) {
+        Drain([&other](int row, int mode, int state) {
+            if (mode != NONE)
+                other.SetMode(row, mode);
+            if (state != NONE)
+                other.SetState(row, state);
+        });
     }
 
 private:

@@ -110,6 +110,8 @@ protected:                                                                      
                       self->OnVScroll(LOWORD(wParam), HIWORD(wParam),                              \
                                       reinterpret_cast<HWND>(lParam));                             \
                       return 0;)
+// void OnTimer(UINT_PTR nIDEvent)
+#define ON_WM_TIMER() KELVANE_MSG_ENTRY(WM_TIMER, self->OnTimer(static_cast<UINT_PTR>(wParam)); return 0;)
 // void OnDestroy()
 #define ON_WM_DESTROY() KELVANE_MSG_ENTRY(WM_DESTROY, self->OnDestroy(); return 0;)
 // void OnClose()

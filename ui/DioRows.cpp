@@ -155,9 +155,9 @@ int CMainDlg::GetRowState(int r) const {
 }
 
 // On the interface thread the selection changes at once. The receive worker only notes it:
-// the whole chunk's selections are applied together on the interface thread, where the row
-// is checked against the rows that exist at that moment (OnApplyRowUpdates), so an update can
-// never reach a row that a model change has just destroyed.
+// a chunk's selections are handed over together (QueueRowUpdates) and applied on the interface
+// thread, where each row is checked against the rows that exist at that moment
+// (OnApplyRowUpdates). So an update can never reach a row that a model change has destroyed.
 void CMainDlg::SetRowMode(int r, int v) {
     if (OnInterfaceThread())
         m_ppModeCombos[r]->SetCurSel(v);
@@ -172,18 +172,39 @@ void CMainDlg::SetRowState(int r, int v) {
         m_rowUpdates.SetState(r, v);
 }
 
-LRESULT CMainDlg::OnApplyRowUpdates(WPARAM, LPARAM lParam) {
-    auto* pUpdates = reinterpret_cast<CRowUpdateBatch*>(lParam);
-    if (pUpdates == nullptr)
-        return 0;
-    pUpdates->Drain([this](int row, int mode, int state) {
+void CMainDlg::QueueRowUpdates() {
+    if (m_rowUpdates.Empty())
+        return;
+    bool bPost = false;
+    {
+        CSingleLock lock(m_rowLock);
+        m_rowUpdates.MoveInto(m_pendingRows);
+        bPost = !m_bRowsPosted;
+        m_bRowsPosted = true;
+    }
+    if (bPost && !PostMessage(WM_APPLY_ROW_UPDATES)) {
+        CSingleLock lock(m_rowLock);
+        m_bRowsPosted = false;
+    }
+}
+
+LRESULT CMainDlg::OnApplyRowUpdates(WPARAM, LPARAM) {
+    CRowUpdateBatch updates;
+    {
+        CSingleLock lock(m_rowLock);
+        m_pendingRows.MoveInto(updates);
+        m_bRowsPosted = false;
+    }
+    auto select = [](CComboBox* pCombo, int value) {
+        if (value != CRowUpdateBatch::NONE && pCombo->GetCurSel() != value)
+            pCombo->SetCurSel(value);
+    };
+    updates.Drain([&](int row, int mode, int state) {
         // Rows beyond the current row count are dropped: the model changed meanwhile.
         if (row < 0 || row >= m_nDioCount)
             return;
-        if (mode != CRowUpdateBatch::NONE)
-            m_ppModeCombos[row]->SetCurSel(mode);
-        if (state != CRowUpdateBatch::NONE)
-            m_ppStateCombos[row]->SetCurSel(state);
+        select(m_ppModeCombos[row], mode);
+        select(m_ppStateCombos[row], state);
     });
     return 0;
 }

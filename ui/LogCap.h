@@ -8,17 +8,19 @@
 #include <string_view>
 
 // The log never holds more characters than this.
-constexpr long LOG_CAP_CHARS = 200000;
-// A trim cuts the log down to this many characters before the new text goes in.
-constexpr long LOG_TRIM_TO_CHARS = 150000;
+constexpr long LOG_CAP_CHARS = 64000;
+// A trim cuts the log down so that with the new text it holds this many characters.
+constexpr long LOG_TRIM_TO_CHARS = 48000;
 // Text waiting for the pane beyond this makes the receive worker wait for the pane to take it.
-constexpr std::size_t LOG_PENDING_LIMIT = 64 * 1024;
+constexpr std::size_t LOG_PENDING_LIMIT = 16 * 1024;
 // The control's own text limit: above anything the cap lets in, so it never cuts text off.
 constexpr long LOG_CONTROL_LIMIT = 4 * LOG_CAP_CHARS;
 
 // How many characters must go from the front of a log of logLength characters before
 // incoming more are added: 0 while the total stays within the cap, otherwise enough to leave
 // LOG_TRIM_TO_CHARS including the new text (everything, when the new text alone is that long).
+// Trimming well below the cap keeps trims rare: each costs about as much per character as
+// appending.
 long LogCharsToTrim(long logLength, long incoming);
 
 // Where the newest part of text that fits in maxChars starts: the start of a whole line (just

@@ -26,10 +26,12 @@
 
 // Sent by the receive worker when the connection has ended; handled while the worker waits.
 constexpr UINT WM_CONNECTION_CLOSED = WM_USER + 300;
-// Posted (or, when much is waiting, sent) to move the waiting log text into the log pane.
+// Sent by the receive worker when much log text waits: move it into the log pane now.
 constexpr UINT WM_LOG_FLUSH = WM_USER + 301;
-// Sent by the receive worker after each chunk: apply the row selections it decoded.
-constexpr UINT WM_APPLY_ROW_UPDATES = WM_USER + 302;
+// Posted by the receive worker when log text starts waiting: move it into the pane soon.
+constexpr UINT WM_LOG_SCHEDULE = WM_USER + 302;
+// Posted by the receive worker: apply the row selections decoded from the device's replies.
+constexpr UINT WM_APPLY_ROW_UPDATES = WM_USER + 303;
 
 class CMainDlg : public CDialog, public CDioReplySink {
 public:
@@ -39,6 +41,8 @@ public:
     // Log pane. Both may be called on either thread.
     void AppendLog(const CString& text);
     void LogTraffic(BYTE bSent, const BYTE* pData, int nCount);
+    // Moves the text that waits for the log pane into it now (interface thread).
+    void FlushLog();
 
     // Row set. Row r must be below m_nDioCount; callers check.
     int GetRowMode(int r) const;
@@ -76,7 +80,9 @@ protected:
     // Log pane
     void OnClearLog();
     LRESULT OnLogFlush(WPARAM wParam, LPARAM lParam);
-    void FlushLog();
+    LRESULT OnLogSchedule(WPARAM wParam, LPARAM lParam);
+    void OnTimer(UINT_PTR nIDEvent);
+    void ScheduleLogFlush();
     void WriteToLogPane(const CString& text);
 
     // Target models and rows
@@ -84,6 +90,8 @@ protected:
     void OnTargetModel(UINT nID);
     void BuildDioRows(int count);
     void DiscardDioRows();
+    // Hands the row selections decoded from one chunk to the interface thread (worker).
+    void QueueRowUpdates();
     LRESULT OnApplyRowUpdates(WPARAM wParam, LPARAM lParam);
 
     // Scrolling and sizing
@@ -151,12 +159,17 @@ protected:
 
     // The receive worker of the current (or just ended) connection.
     std::unique_ptr<CWinThread> m_pReceiveThread;
-    // Row selections decoded by the worker from the chunk being handled.
+    // Row selections decoded by the worker from the chunk being handled (worker only).
     CRowUpdateBatch m_rowUpdates;
+    // Row selections handed over and not yet applied, and whether the interface thread has
+    // been told. Both guarded by m_rowLock.
+    CCriticalSection m_rowLock;
+    CRowUpdateBatch m_pendingRows;
+    bool m_bRowsPosted = false;
     // Log text appended but not yet in the pane, and whether a flush is on its way.
     // Both guarded by m_pLogLock.
     CString m_strPendingLog;
-    bool m_bLogFlushPosted = false;
+    bool m_bLogFlushScheduled = false;
     DWORD m_nUiThreadId = 0;
 
     DECLARE_MESSAGE_MAP()

@@ -2,34 +2,44 @@
 //
 // Appends go into a queue under the log lock and reach the control on the interface thread
 // only, in one replacement for everything waiting. So the lock is never held while a thread
-// waits for the other, appends stay whole and in order, and a burst of received chunks costs
-// one control update instead of one per chunk. When much text waits, the worker waits for the
-// pane to take it, which slows the device down through TCP instead of queueing without bound.
+// waits for the other, and appends stay whole and in order.
+//
+// The queue is moved into the pane a moment after text starts waiting (a timer, which yields
+// to every other message), so row updates and the operator's clicks are never held up behind
+// the log, and a burst of traffic costs one control update instead of one per append. When
+// much text waits, the receive worker has it moved at once and waits for that, which slows the
+// device down through TCP instead of letting the queue grow without bound.
 #include "ui/LogCap.h"
 #include "ui/MainDlg.h"
 #include "ui/TrafficDump.h"
 
+namespace {
+constexpr UINT_PTR LOG_FLUSH_TIMER = 1;
+constexpr UINT LOG_FLUSH_DELAY_MS = 15;
+} // namespace
+
 void CMainDlg::AppendLog(const CString& text) {
-    bool bPost = false;
-    bool bWait = false;
+    const bool bWorker = !OnInterfaceThread();
+    bool bSchedule = false;
+    bool bFlushNow = false;
     {
         CSingleLock lock(*m_pLogLock);
         m_strPendingLog += text;
-        if (!OnInterfaceThread()) {
-            bWait = m_strPendingLog.size() >= LOG_PENDING_LIMIT;
-            bPost = !bWait && !m_bLogFlushPosted;
-            if (bPost)
-                m_bLogFlushPosted = true;
-        }
+        bFlushNow = bWorker && m_strPendingLog.size() >= LOG_PENDING_LIMIT;
+        bSchedule = !bFlushNow && !m_bLogFlushScheduled;
+        if (bSchedule)
+            m_bLogFlushScheduled = true;
     }
-    if (OnInterfaceThread()) {
-        FlushLog();
-    } else if (bWait) {
+    if (bFlushNow) {
         SendMessage(WM_LOG_FLUSH);
-    } else if (bPost && !PostMessage(WM_LOG_FLUSH)) {
-        // The queue is full; the next append tries again.
-        CSingleLock lock(*m_pLogLock);
-        m_bLogFlushPosted = false;
+    } else if (bSchedule) {
+        if (!bWorker) {
+            ScheduleLogFlush();
+        } else if (!PostMessage(WM_LOG_SCHEDULE)) {
+            // The queue is full; the next append tries again.
+            CSingleLock lock(*m_pLogLock);
+            m_bLogFlushScheduled = false;
+        }
     }
 }
 
@@ -38,41 +48,64 @@ void CMainDlg::LogTraffic(BYTE bSent, const BYTE* pData, int nCount) {
                                 nCount));
 }
 
+void CMainDlg::ScheduleLogFlush() {
+    if (::SetTimer(m_hWnd, LOG_FLUSH_TIMER, LOG_FLUSH_DELAY_MS, nullptr) == 0)
+        FlushLog();
+}
+
+LRESULT CMainDlg::OnLogSchedule(WPARAM, LPARAM) {
+    ScheduleLogFlush();
+    return 0;
+}
+
+void CMainDlg::OnTimer(UINT_PTR nIDEvent) {
+    if (nIDEvent == LOG_FLUSH_TIMER)
+        FlushLog();
+    else
+        Default();
+}
+
 LRESULT CMainDlg::OnLogFlush(WPARAM, LPARAM) {
     FlushLog();
     return 0;
 }
 
 void CMainDlg::FlushLog() {
+    ::KillTimer(m_hWnd, LOG_FLUSH_TIMER);
     CString text;
     {
         CSingleLock lock(*m_pLogLock);
         text.swap(m_strPendingLog);
-        m_bLogFlushPosted = false;
+        m_bLogFlushScheduled = false;
     }
     if (!text.empty())
         WriteToLogPane(text);
 }
 
 void CMainDlg::WriteToLogPane(const CString& text) {
-    std::string_view newText(text);
-    long logLength = m_richLog.GetTextLength();
-    if (newText.size() > static_cast<std::size_t>(LOG_TRIM_TO_CHARS)) {
-        // More new text than the log keeps: only its newest lines go in, after all of the
-        // older text.
-        newText.remove_prefix(LogTailStart(newText, LOG_TRIM_TO_CHARS));
-    }
-    const long trim = LogCharsToTrim(logLength, static_cast<long>(newText.size()));
-    if (trim >= logLength) {
-        if (logLength > 0)
+    // Text longer than the cap: only its newest whole lines go in, and everything already in
+    // the log, being older than what was dropped, goes out.
+    std::size_t from = 0;
+    if (text.size() > static_cast<std::size_t>(LOG_CAP_CHARS))
+        from = LogTailStart(text, static_cast<std::size_t>(LOG_CAP_CHARS));
+    const char* pszNew = text.c_str() + from;
+    const long incoming = static_cast<long>(text.size() - from);
+
+    // Drawing is held back while the text changes and done once afterwards: the control would
+    // otherwise repaint for each step, which costs more than the change itself.
+    m_richLog.SendMessage(WM_SETREDRAW, FALSE);
+    const long length = m_richLog.GetTextLength();
+    const long trim = from > 0 ? length : LogCharsToTrim(length, incoming);
+    if (trim >= length) {
+        if (length > 0)
             m_richLog.SetWindowText("");
     } else if (trim > 0) {
-        // Cut at the first line start at or after trim characters.
+        // The oldest whole lines go: cut at the first line start at or after trim.
         const long line = m_richLog.LineFromChar(trim);
         long cut = m_richLog.LineIndex(static_cast<int>(line));
         if (cut < trim)
             cut = m_richLog.LineIndex(static_cast<int>(line) + 1);
-        if (cut < 0 || cut >= logLength) {
+        if (cut < 0 || cut >= length) {
             m_richLog.SetWindowText("");
         } else {
             m_richLog.SetSel(0, cut);
@@ -80,12 +113,9 @@ void CMainDlg::WriteToLogPane(const CString& text) {
         }
     }
     m_richLog.SetSel(-1, -1);
-    if (newText.size() == text.size()) {
-        m_richLog.ReplaceSel(text.c_str(), FALSE);
-    } else {
-        const CString tail(newText);
-        m_richLog.ReplaceSel(tail.c_str(), FALSE);
-    }
+    m_richLog.ReplaceSel(pszNew, FALSE);
+    m_richLog.SendMessage(WM_SETREDRAW, TRUE);
+    m_richLog.RedrawWindow(nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME);
 }
 
 void CMainDlg::OnClearLog() {

@@ -56,7 +56,11 @@ public:
     bool Enabled(int id, int nth = 0) const { return ::IsWindowEnabled(Item(id, nth)) != FALSE; }
     // The control's rectangle in the dialog's (or, for row controls, the panel's) client area.
     RECT RectIn(HWND hControl, HWND hParent) const;
-    std::string LogText() const { return Text(Item(1016)); }
+    // The log pane's text, once whatever waits for it is in.
+    std::string LogText() const {
+        Send(m_hDialog, WM_LOG_FLUSH);
+        return Text(Item(1016));
+    }
 
     // Runs f on the dialog's thread and returns when it is done.
     void OnUiThread(const std::function<void()>& f) const;
@@ -93,7 +97,6 @@ bool WaitUntil(const std::function<bool()>& pred,
 // The main dialog with its inner state readable by tests (read it on the dialog's thread).
 class CTestMainDlg : public CMainDlg {
 public:
-    using CMainDlg::FlushLog;
     using CMainDlg::m_fontLog;
     using CMainDlg::m_nDioCount;
     using CMainDlg::m_nLastClientHeight;
