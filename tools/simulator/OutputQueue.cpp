@@ -1,0 +1,62 @@
+// The frames waiting to be sent to the client.
+#include "tools/simulator/OutputQueue.h"
+
+#include <algorithm>
+#include <numeric>
+
+void COutputQueue::Push(SimOutgoing frame) {
+    if (frame.m_vecBytes.empty()) {
+        return;
+    }
+    const std::size_t total =
+        std::accumulate(frame.m_vecPieces.begin(), frame.m_vecPieces.end(), std::size_t{0});
+    const bool piecesValid = total == frame.m_vecBytes.size() &&
+                             std::find(frame.m_vecPieces.begin(), frame.m_vecPieces.end(),
+                                       std::size_t{0}) == frame.m_vecPieces.end();
+    if (!piecesValid) {
+        frame.m_vecPieces = {frame.m_vecBytes.size()};
+    }
+    m_frames.push_back(std::move(frame));
+    if (m_frames.size() == 1) {
+        m_nPiece = 0;
+        m_nOffset = 0;
+        m_nPieceEnd = m_frames.front().m_vecPieces.front();
+        m_timePieceDue = SimClock::time_point{};
+    }
+}
+
+SimClock::time_point COutputQueue::NextDue() const {
+    return std::max(m_frames.front().m_timeDue, m_timePieceDue);
+}
+
+std::span<const std::uint8_t> COutputQueue::Ready(SimClock::time_point now) const {
+    if (m_frames.empty() || now < NextDue()) {
+        return {};
+    }
+    const std::vector<std::uint8_t>& bytes = m_frames.front().m_vecBytes;
+    return std::span<const std::uint8_t>(bytes.data() + m_nOffset, m_nPieceEnd - m_nOffset);
+}
+
+bool COutputQueue::Consume(std::size_t count, SimClock::time_point now) {
+    if (m_frames.empty()) {
+        return false;
+    }
+    m_nOffset = std::min(m_nOffset + count, m_nPieceEnd);
+    if (m_nOffset < m_nPieceEnd) {
+        return false;
+    }
+    const SimOutgoing& front = m_frames.front();
+    if (m_nOffset < front.m_vecBytes.size()) {
+        // The next piece of the same frame, after the gap.
+        ++m_nPiece;
+        m_nPieceEnd += front.m_vecPieces[m_nPiece];
+        m_timePieceDue = now + m_pieceGap;
+        return false;
+    }
+    m_frames.pop_front();
+    m_nPiece = 0;
+    m_nOffset = 0;
+    m_timePieceDue = SimClock::time_point{};
+    m_nPieceEnd = m_frames.empty() ? 0 : m_frames.front().m_vecPieces.front();
+    return true;
+}

@@ -1,0 +1,94 @@
+// The simulator's thin socket layer: TCP listening, accepting and connecting, non-blocking
+// sends and receives, a wake socket that interrupts a wait, and waiting on several sockets.
+// The only place that knows whether it runs on POSIX sockets or on Winsock.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+
+// Keeps the platform's socket library loaded for as long as it lives (Winsock needs a start
+// and a matching clean-up; POSIX needs nothing).
+class CSocketLibrary {
+public:
+    CSocketLibrary();
+    ~CSocketLibrary();
+    CSocketLibrary(const CSocketLibrary&) = delete;
+    CSocketLibrary& operator=(const CSocketLibrary&) = delete;
+
+    bool IsReady() const { return m_bReady; }
+
+private:
+    bool m_bReady = false;
+};
+
+// How a send or a receive ended.
+enum class SocketIo {
+    Done,       // some bytes moved
+    WouldBlock, // nothing moved now; wait and retry
+    Closed,     // the peer closed its sending side (receive only)
+    Reset,      // the peer reset or aborted the connection
+    Failed      // any other error
+};
+
+// One socket, closed when the object goes. Move-only.
+class CSimSocket {
+public:
+    CSimSocket() = default;
+    ~CSimSocket();
+    CSimSocket(CSimSocket&& other) noexcept;
+    CSimSocket& operator=(CSimSocket&& other) noexcept;
+    CSimSocket(const CSimSocket&) = delete;
+    CSimSocket& operator=(const CSimSocket&) = delete;
+
+    // A TCP socket listening on a numeric IPv4 address; port 0 picks any free port.
+    static CSimSocket Listen(const std::string& address, std::uint16_t port, std::string& error);
+    // A blocking TCP connection to a numeric IPv4 address.
+    static CSimSocket Connect(const std::string& address, std::uint16_t port, std::string& error);
+    // A UDP socket on the loopback address that Wake() makes readable, so that a thread
+    // waiting on it in WaitForSockets returns at once.
+    static CSimSocket OpenWake(std::string& error);
+
+    bool IsOpen() const { return m_hSocket != INVALID_HANDLE; }
+    std::uint16_t LocalPort() const;
+
+    // Takes the next pending connection of a listening socket; peer receives "a.b.c.d:port".
+    CSimSocket Accept(std::string& peer);
+
+    bool SetNonBlocking();
+    bool SetNoDelay();
+
+    SocketIo Send(const std::uint8_t* data, std::size_t length, std::size_t& sent);
+    SocketIo Receive(std::uint8_t* data, std::size_t capacity, std::size_t& received);
+
+    void ShutdownSend();
+    // Closes with a reset instead of the orderly close (linger on, time-out 0).
+    void Reset();
+    void Close();
+
+    // For the wake socket: makes it readable, and empties it again.
+    void Wake();
+    void DrainWake();
+
+    std::intptr_t Handle() const { return m_hSocket; }
+
+private:
+    explicit CSimSocket(std::intptr_t handle) : m_hSocket(handle) {}
+
+    static constexpr std::intptr_t INVALID_HANDLE = -1;
+    std::intptr_t m_hSocket = INVALID_HANDLE;
+};
+
+// One entry of WaitForSockets: what to wait for, and what was found.
+struct SocketWait {
+    const CSimSocket* m_pSocket = nullptr;
+    bool m_bWantRead = false;
+    bool m_bWantWrite = false;
+    bool m_bReadable = false; // also set when the peer closed or reset, or on an error
+    bool m_bWritable = false;
+};
+
+// Waits until one of the entries is ready or timeoutMs passes (a negative time-out waits
+// without limit). Returns the number of ready entries, 0 on time-out, -1 on failure.
+int WaitForSockets(std::span<SocketWait> entries, int timeoutMs);

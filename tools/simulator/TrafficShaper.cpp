@@ -1,0 +1,54 @@
+// How the simulator roughens what it sends.
+#include "tools/simulator/TrafficShaper.h"
+
+CTrafficShaper::CTrafficShaper(ReplySplit split, std::uint32_t seed)
+    : m_split(split), m_rng(seed) {}
+
+std::uint32_t CTrafficShaper::Next(std::uint32_t bound) {
+    // The engine's output is fixed by the standard; the distributions' are not, so the
+    // reduction is done here.
+    return static_cast<std::uint32_t>(m_rng() % bound);
+}
+
+std::vector<std::size_t> CTrafficShaper::Cut(std::size_t length) {
+    if (length == 0) {
+        return {};
+    }
+    switch (m_split) {
+    case ReplySplit::Whole:
+        return {length};
+    case ReplySplit::Bytes:
+        return std::vector<std::size_t>(length, 1);
+    case ReplySplit::Random:
+        break;
+    }
+    std::vector<std::size_t> pieces;
+    std::size_t piece = 1;
+    for (std::size_t boundary = 1; boundary < length; ++boundary) {
+        if (Next(2) == 0) {
+            pieces.push_back(piece);
+            piece = 1;
+        } else {
+            ++piece;
+        }
+    }
+    pieces.push_back(piece);
+    return pieces;
+}
+
+std::vector<std::uint8_t> CTrafficShaper::MakeJunkFrame() {
+    // 252 codes are unknown: 0, 3, 4 and 7 to 255.
+    const std::uint32_t pick = Next(252);
+    const std::uint32_t code = pick == 0 ? 0 : pick <= 2 ? pick + 2 : pick + 4;
+    const std::uint32_t length = Next(9);
+    std::vector<std::uint8_t> frame;
+    frame.reserve(4 + length);
+    frame.push_back(static_cast<std::uint8_t>(code));
+    frame.push_back(static_cast<std::uint8_t>(Next(256)));
+    frame.push_back(static_cast<std::uint8_t>(Next(256)));
+    frame.push_back(static_cast<std::uint8_t>(length));
+    for (std::uint32_t i = 0; i < length; ++i) {
+        frame.push_back(static_cast<std::uint8_t>(Next(256)));
+    }
+    return frame;
+}
