@@ -60,7 +60,9 @@ void CMainDlg::OnSize(UINT nType, int cx, int cy) {
     m_nLastWndHeight = window.bottom - window.top;
 
     UpdateRowScroll();
-    RedrawWindow(nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
+    // One repaint of everything, the children's children included: the edit fields inside
+    // the range boxes are not redrawn otherwise and would show blank after a move.
+    RedrawWindow(nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW | RDW_ALLCHILDREN);
 }
 
 void CMainDlg::OnSizing(UINT fwSide, LPRECT pRect) {

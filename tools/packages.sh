@@ -1,0 +1,21 @@
+# Installs the Debian packages the build and the tests need, when they are missing.
+# Sourced by run.sh and test.sh:  kelvane_need_packages pkg...
+kelvane_need_packages() {
+    local missing=()
+    local pkg
+    for pkg in "$@"; do
+        dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed' ||
+            missing+=("$pkg")
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    echo "Installing: ${missing[*]}"
+    local sudo=""
+    [ "$(id -u)" -ne 0 ] && sudo=sudo
+    export DEBIAN_FRONTEND=noninteractive
+    $sudo apt-get update -qq
+    $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+}
+
+# What every build needs: CMake, Ninja, the native and the Windows (mingw-w64) compilers,
+# GoogleTest's sources, Wine and a virtual X display.
+KELVANE_BUILD_PACKAGES=(cmake ninja-build g++ make googletest mingw-w64 wine wine64 xvfb x11-utils)

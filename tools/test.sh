@@ -1,0 +1,59 @@
+#!/usr/bin/env bash
+# Builds everything and runs every test: the portable code natively, again under
+# AddressSanitizer and UndefinedBehaviorSanitizer with a short fuzzing run, and the Windows
+# program and its tests cross-built with mingw-w64 and run under Wine on a virtual display.
+# Ends with one ctest summary of all three builds; exits non-zero when any test fails.
+set -euo pipefail
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+cd "$root"
+source tools/packages.sh
+kelvane_need_packages "${KELVANE_BUILD_PACKAGES[@]}" clang libclang-rt-14-dev libgtest-dev \
+    libbenchmark-dev
+
+jobs=$(nproc)
+echo "== native build"
+cmake -S . -B build/native -G Ninja -DCMAKE_BUILD_TYPE=Release -DKELVANE_BENCH=ON \
+    -DKELVANE_TEST_PREFIX=native. >/dev/null
+cmake --build build/native -j "$jobs"
+echo "== sanitizer and fuzzing build"
+cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_C_COMPILER=clang \
+    -DCMAKE_CXX_COMPILER=clang++ -DKELVANE_SANITIZE=ON -DKELVANE_FUZZ=ON \
+    -DKELVANE_TEST_PREFIX=asan. >/dev/null
+cmake --build build/asan -j "$jobs"
+echo "== Windows build"
+cmake -S . -B build/win -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
+    -DCMAKE_BUILD_TYPE=Release -DKELVANE_BENCH=ON -DKELVANE_TEST_PREFIX=win. >/dev/null
+cmake --build build/win -j "$jobs"
+
+# A virtual display of our own for the Windows tests, and Wine's server kept up meanwhile.
+display=:${KELVANE_TEST_DISPLAY_NUMBER:-88}
+Xvfb "$display" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+xvfb=$!
+export KELVANE_DISPLAY=$display
+stop() {
+    WINEPREFIX=$root/build/wine-prefix wineserver -k 2>/dev/null || true
+    kill "$xvfb" 2>/dev/null || true
+}
+trap stop EXIT
+for _ in $(seq 1 100); do
+    xdpyinfo -display "$display" >/dev/null 2>&1 && break
+    sleep 0.05
+done
+
+# The Wine prefix is made once (the first time takes a while); later runs reuse it. Wine's
+# server is kept running for the whole test run, so that tests started side by side never race
+# to start it.
+echo "== Wine prefix"
+export WINEPREFIX=$root/build/wine-prefix
+tools/wine-exec.sh build/win/tests/kelvane_portable_tests.exe --gtest_list_tests >/dev/null
+wineserver -p
+
+# One ctest run over the three builds, so one summary covers every test.
+mkdir -p build/all
+cat >build/all/CTestTestfile.cmake <<CTEST
+subdirs("$root/build/native")
+subdirs("$root/build/asan")
+subdirs("$root/build/win")
+CTEST
+echo "== tests"
+ctest --test-dir build/all --output-on-failure -j "$jobs" --timeout 300
