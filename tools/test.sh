@@ -40,13 +40,16 @@ for _ in $(seq 1 100); do
     sleep 0.05
 done
 
-# The Wine prefix is made once (the first time takes a while); later runs reuse it. Wine's
-# server is kept running for the whole test run, so that tests started side by side never race
-# to start it.
+# The Wine prefix is made once (the first time takes a while); later runs reuse it. Then one
+# Wine server is kept up for the whole run, with Wine's background services started here, away
+# from ctest: a service started by a test would hold that test's output pipe open, and tests
+# started side by side would race to start the server.
 echo "== Wine prefix"
 export WINEPREFIX=$root/build/wine-prefix
-tools/wine-exec.sh build/win/tests/kelvane_portable_tests.exe --gtest_list_tests >/dev/null
+tools/wine-exec.sh build/win/tests/kelvane_portable_tests.exe --gtest_list_tests >/dev/null 2>&1
+wineserver -k 2>/dev/null || true
 wineserver -p
+tools/wine-exec.sh build/win/tests/kelvane_portable_tests.exe --gtest_list_tests >/dev/null 2>&1
 
 # One ctest run over the three builds, so one summary covers every test.
 mkdir -p build/all
