@@ -49,7 +49,10 @@ export WINEPREFIX=$root/build/wine-prefix
 tools/wine-exec.sh build/win/tests/kelvane_portable_tests.exe --gtest_list_tests >/dev/null 2>&1
 wineserver -k 2>/dev/null || true
 wineserver -p
-tools/wine-exec.sh build/win/tests/kelvane_portable_tests.exe --gtest_list_tests >/dev/null 2>&1
+# The first window in a new prefix also builds Wine's font cache, which takes a while: done
+# here too, so it never counts against a test's time.
+tools/wine-exec.sh build/win/tests/kelvane_win32_tests.exe \
+    --gtest_filter=MainDialog.WindowAndDragIconsAreTheApplicationIcon >/dev/null 2>&1 || true
 
 # One ctest run over the three builds, so one summary covers every test.
 mkdir -p build/all
