@@ -6,6 +6,7 @@
 #include "res/resource.h"
 #include "ui/LogCap.h"
 #include "ui/TargetModel.h"
+#include "ui/WindowSizing.h"
 
 BEGIN_MESSAGE_MAP(CMainDlg, CDialog)
     ON_WM_SYSCOMMAND()
@@ -165,9 +166,9 @@ void CMainDlg::OnPaint() {
     const int cyIcon = ::GetSystemMetrics(SM_CYICON);
     RECT rect;
     GetClientRect(&rect);
-    const int x = (rect.right - rect.left - cxIcon + 1) / 2;
-    const int y = (rect.bottom - rect.top - cyIcon + 1) / 2;
-    dc.DrawIcon(x, y, m_hIcon);
+    const PixelPoint origin =
+        MinimisedIconOrigin(rect.right - rect.left, rect.bottom - rect.top, cxIcon, cyIcon);
+    dc.DrawIcon(origin.x, origin.y, m_hIcon);
 }
 
 HCURSOR CMainDlg::OnQueryDragIcon() {

@@ -86,3 +86,7 @@ PixelRect ApplyResizeRule(ResizeRule rule, const PixelRect& rect, int dx, int dy
     }
     return moved;
 }
+
+PixelPoint MinimisedIconOrigin(int clientWidth, int clientHeight, int iconWidth, int iconHeight) {
+    return {(clientWidth - iconWidth + 1) / 2, (clientHeight - iconHeight + 1) / 2};
+}

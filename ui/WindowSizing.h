@@ -29,3 +29,10 @@ void ClampSizingRect(int edge, PixelRect& proposed, int lastWndWidth, int lastWn
 // by dy. The other corner or the size stays.
 enum class ResizeRule { GrowBoth, GrowHeight, MoveBoth, MoveDown };
 PixelRect ApplyResizeRule(ResizeRule rule, const PixelRect& rect, int dx, int dy);
+
+// Where a minimised window draws its icon: centred in the client area, each half rounded
+// toward zero ((client - icon + 1) / 2), so a 32-pixel icon in an empty area stands at -15.
+struct PixelPoint {
+    int x, y;
+};
+PixelPoint MinimisedIconOrigin(int clientWidth, int clientHeight, int iconWidth, int iconHeight);

@@ -114,3 +114,15 @@ TEST(WindowSizing, ResizeRulesMoveOrGrowByTheChange) {
 }
 
 } // namespace
+
+TEST(WindowSizing, MinimisedIconIsCentredWithHalvesRoundedTowardZero) {
+    const PixelPoint empty = MinimisedIconOrigin(0, 0, 32, 32);
+    EXPECT_EQ(empty.x, -15);
+    EXPECT_EQ(empty.y, -15);
+    const PixelPoint odd = MinimisedIconOrigin(100, 50, 32, 32);
+    EXPECT_EQ(odd.x, 34);
+    EXPECT_EQ(odd.y, 9);
+    const PixelPoint small = MinimisedIconOrigin(16, 15, 16, 16);
+    EXPECT_EQ(small.x, 0);
+    EXPECT_EQ(small.y, 0);
+}

@@ -11,12 +11,6 @@ constexpr UINT WM_HARNESS_READY = WM_APP + 2;
 
 CDialogHarness* g_pHarness = nullptr; // the one running now (one at a time per process)
 
-std::string ClassName(HWND hWnd) {
-    char name[64] = {};
-    ::GetClassNameA(hWnd, name, static_cast<int>(sizeof name));
-    return name;
-}
-
 void PumpFor(DWORD milliseconds) {
     ::MsgWaitForMultipleObjects(0, nullptr, FALSE, milliseconds, QS_ALLINPUT);
     MSG msg;
@@ -66,7 +60,7 @@ void CDialogHarness::Run(Factory factory) {
     m_hCallWnd =
         ::CreateWindowExA(0, "STATIC", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
     ::SetWindowLongPtrA(m_hCallWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&CallProc));
-    m_hHook = ::SetWindowsHookExA(WH_CBT, &CbtProc, nullptr, ::GetCurrentThreadId());
+    m_pCatcher = std::make_unique<CBoxCatcher>(true);
 
     m_pDialog = factory ? factory() : std::make_unique<CMainDlg>();
     theApp.m_pMainWnd = m_pDialog.get();
@@ -76,7 +70,6 @@ void CDialogHarness::Run(Factory factory) {
     theApp.m_pMainWnd = nullptr;
 
     m_pDialog.reset();
-    ::UnhookWindowsHookEx(m_hHook);
     ::DestroyWindow(m_hCallWnd);
     g_pHarness = nullptr;
     ::SetEvent(m_hReady); // in case the dialog never came up
@@ -90,40 +83,11 @@ LRESULT CALLBACK CDialogHarness::CallProc(HWND hWnd, UINT message, WPARAM wParam
     }
     if (message == WM_HARNESS_READY) {
         g_pHarness->m_hDialog = g_pHarness->m_pDialog->m_hWnd;
+        g_pHarness->m_pCatcher->SetIgnore(g_pHarness->m_hDialog);
         ::SetEvent(g_pHarness->m_hReady);
         return 0;
     }
     return ::DefWindowProcA(hWnd, message, wParam, lParam);
-}
-
-LRESULT CALLBACK CDialogHarness::CbtProc(int code, WPARAM wParam, LPARAM lParam) {
-    CDialogHarness* self = g_pHarness;
-    HWND hWnd = reinterpret_cast<HWND>(wParam);
-    if (code == HCBT_ACTIVATE && self != nullptr && self->m_hDialog != nullptr &&
-        hWnd != self->m_hDialog && ClassName(hWnd) == "#32770") {
-        CaughtBox box;
-        box.caption = CWnd::GetWindowText(hWnd);
-        box.hOwner = ::GetWindow(hWnd, GW_OWNER);
-        for (HWND hChild = ::GetWindow(hWnd, GW_CHILD); hChild != nullptr;
-             hChild = ::GetWindow(hChild, GW_HWNDNEXT)) {
-            if (ClassName(hChild) != "Static")
-                continue;
-            if ((::GetWindowLongPtrA(hChild, GWL_STYLE) & SS_TYPEMASK) == SS_ICON) {
-                box.hIcon = reinterpret_cast<HICON>(::SendMessageA(hChild, STM_GETICON, 0, 0));
-                continue;
-            }
-            const std::string text = CWnd::GetWindowText(hChild);
-            box.statics.push_back(text);
-            if (box.text.empty())
-                box.text = text;
-        }
-        {
-            std::lock_guard<std::mutex> lock(self->m_mutex);
-            self->m_boxes.push_back(box);
-        }
-        ::PostMessageA(hWnd, WM_COMMAND, IDOK, 0);
-    }
-    return ::CallNextHookEx(nullptr, code, wParam, lParam);
 }
 
 HWND CDialogHarness::Item(int id, int nth) const {
@@ -169,13 +133,11 @@ void CDialogHarness::OnUiThread(const std::function<void()>& f) const {
 }
 
 std::vector<CaughtBox> CDialogHarness::Boxes() const {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_boxes;
+    return m_pCatcher->Boxes();
 }
 
 void CDialogHarness::ClearBoxes() {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_boxes.clear();
+    m_pCatcher->Clear();
 }
 
 bool CDialogHarness::Closed() const {

@@ -1,11 +1,12 @@
 // Runs the main dialog modally on a thread of its own, the way the program runs it, so a test
 // can drive its real controls with messages from the test thread and read them back.
 //
-// Message boxes and the About box that open on the dialog's thread are caught by a CBT hook:
+// Message boxes and the About box that open on the dialog's thread are caught (CBoxCatcher):
 // their caption, texts, icon and owner are recorded, and they are closed at once with OK.
 #pragma once
 
 #include "platform/Win32.h"
+#include "tests/win32/BoxCatcher.h"
 #include "ui/MainDlg.h"
 
 #include <chrono>
@@ -15,15 +16,6 @@
 #include <string>
 #include <thread>
 #include <vector>
-
-// A dialog box (message box or About box) that opened on the dialog's thread.
-struct CaughtBox {
-    std::string caption;
-    std::string text;                 // the message text (message boxes)
-    std::vector<std::string> statics; // every static control's text, in child order
-    HWND hOwner = nullptr;
-    HICON hIcon = nullptr; // the icon a message box shows, or null
-};
 
 class CDialogHarness {
 public:
@@ -75,18 +67,15 @@ public:
 
 private:
     void Run(Factory factory);
-    static LRESULT CALLBACK CbtProc(int code, WPARAM wParam, LPARAM lParam);
     static LRESULT CALLBACK CallProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam);
 
     std::thread m_thread;
     std::unique_ptr<CMainDlg> m_pDialog;
     HWND m_hDialog = nullptr;
     HWND m_hCallWnd = nullptr;
-    HHOOK m_hHook = nullptr;
+    std::unique_ptr<CBoxCatcher> m_pCatcher; // made on the dialog's thread, which it watches
     HANDLE m_hReady = nullptr;
     HANDLE m_hDone = nullptr;
-    mutable std::mutex m_mutex;
-    std::vector<CaughtBox> m_boxes;
 };
 
 // Waits until pred() holds or the timeout passes, checking every few milliseconds.

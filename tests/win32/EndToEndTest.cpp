@@ -31,7 +31,8 @@ void Connect(const CDialogHarness& h, const CSimulator& sim) {
     h.SetText(1007, sim.PortText());
     h.Click(1022);
     ASSERT_EQ(h.Text(1022), "Dis&connect");
-    ASSERT_TRUE(sim->WaitUntil([](const SimulatorCounters& c) { return c.m_bClientConnected; }, 5s));
+    ASSERT_TRUE(
+        sim->WaitUntil([](const SimulatorCounters& c) { return c.m_bClientConnected; }, 5s));
 }
 
 void SetRow(const CDialogHarness& h, int r, int mode, int state) {
@@ -177,8 +178,8 @@ struct CProgram {
         STARTUPINFOA startup{};
         startup.cb = sizeof startup;
         std::string command = "\"" + ProgramPath() + "\"";
-        if (!::CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                              nullptr, &startup, &process))
+        if (!::CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                              &startup, &process))
             return false;
         return WaitUntil(
             [&] {
@@ -188,7 +189,8 @@ struct CProgram {
                         auto* self = reinterpret_cast<CProgram*>(lParam);
                         DWORD pid = 0;
                         ::GetWindowThreadProcessId(hWnd, &pid);
-                        if (pid == self->process.dwProcessId && CWnd::GetWindowText(hWnd) == "Kelvane") {
+                        if (pid == self->process.dwProcessId &&
+                            CWnd::GetWindowText(hWnd) == "Kelvane") {
                             self->hDialog = hWnd;
                             return FALSE;
                         }
@@ -257,6 +259,7 @@ TEST(EndToEnd, ClosingTheProgramWhileConnectedEndsItWithinASecond) {
         DWORD exitCode = STILL_ACTIVE;
         ::GetExitCodeProcess(program.process.hProcess, &exitCode);
         EXPECT_NE(exitCode, STILL_ACTIVE);
-        EXPECT_TRUE(sim->WaitUntil([](const SimulatorCounters& c) { return !c.m_bClientConnected; }, 5s));
+        EXPECT_TRUE(
+            sim->WaitUntil([](const SimulatorCounters& c) { return !c.m_bClientConnected; }, 5s));
     }
 }
