@@ -7,6 +7,7 @@
 // trimmed from the front) and that the rows show the last reply for each of them.
 //
 //   tools/wine-exec.sh build/win/bench/bench_flood.exe [seconds]
+#include "bench/BenchClock.h"
 #include "tests/win32/DialogHarness.h"
 #include "tests/win32/TestPeer.h"
 
@@ -20,13 +21,6 @@
 #include <vector>
 
 namespace {
-double NowMs() {
-    LARGE_INTEGER frequency, counter;
-    ::QueryPerformanceFrequency(&frequency);
-    ::QueryPerformanceCounter(&counter);
-    return static_cast<double>(counter.QuadPart) * 1000.0 / static_cast<double>(frequency.QuadPart);
-}
-
 constexpr int kRows = 4;
 constexpr int kFrameSize = 9;
 

@@ -2,6 +2,7 @@
 // makes, a trim at the cap, and "Clear Log" on a full log. The cap and the trim step were
 // chosen from these figures: neither a trim nor a clear may hold the interface thread for
 // more than about a quarter of a second.
+#include "bench/BenchClock.h"
 #include "tests/win32/DialogHarness.h"
 #include "ui/LogCap.h"
 #include "ui/TrafficDump.h"
@@ -11,13 +12,6 @@
 #include <vector>
 
 namespace {
-double NowMs() {
-    LARGE_INTEGER frequency, counter;
-    ::QueryPerformanceFrequency(&frequency);
-    ::QueryPerformanceCounter(&counter);
-    return static_cast<double>(counter.QuadPart) * 1000.0 / static_cast<double>(frequency.QuadPart);
-}
-
 // Dumps of received 1024-byte chunks, as the worker appends them, totalling about chars.
 std::string Dumps(long chars) {
     std::vector<BYTE> chunk(1024);

@@ -3,6 +3,7 @@
 // read at once, alternating the values so that each reply changes the row.
 //
 //   tools/wine-exec.sh build/win/bench/bench_round_trip.exe [rounds]
+#include "bench/BenchClock.h"
 #include "tests/win32/DialogHarness.h"
 #include "tests/win32/TestPeer.h"
 
@@ -14,13 +15,6 @@
 #include <vector>
 
 namespace {
-double NowMs() {
-    LARGE_INTEGER frequency, counter;
-    ::QueryPerformanceFrequency(&frequency);
-    ::QueryPerformanceCounter(&counter);
-    return static_cast<double>(counter.QuadPart) * 1000.0 / static_cast<double>(frequency.QuadPart);
-}
-
 double Median(std::vector<double> values) {
     std::sort(values.begin(), values.end());
     return values.empty() ? 0 : values[values.size() / 2];

@@ -93,23 +93,18 @@ void CMainDlg::BuildDioRows(int count) {
                        columnRect(m_hdrDioNo, y + 4, y + 16), &m_panelRows, IDC_ROW_LABEL);
         pLabel->SetFont(hFont, TRUE);
 
-        auto* pMode = new CComboBox;
-        m_ppModeCombos[r] = pMode;
-        pMode->Create(ROW_COMBO_STYLE, columnRect(m_hdrMode, y, y + 100), &m_panelRows,
-                      IDC_ROW_MODE_FIRST + r);
-        pMode->SetFont(hFont, TRUE);
-        pMode->AddString("Input");
-        pMode->AddString("Output");
-        pMode->SetCurSel(0);
-
-        auto* pState = new CComboBox;
-        m_ppStateCombos[r] = pState;
-        pState->Create(ROW_COMBO_STYLE, columnRect(m_hdrState, y, y + 100), &m_panelRows,
-                       IDC_ROW_STATE_FIRST + r);
-        pState->SetFont(hFont, TRUE);
-        pState->AddString("Low");
-        pState->AddString("High");
-        pState->SetCurSel(0);
+        // A selector's item index is the value it stands for; item 0 starts selected.
+        auto selector = [&](const CStatic& header, UINT nID, const char* item0, const char* item1) {
+            auto* pCombo = new CComboBox;
+            pCombo->Create(ROW_COMBO_STYLE, columnRect(header, y, y + 100), &m_panelRows, nID);
+            pCombo->SetFont(hFont, TRUE);
+            pCombo->AddString(item0);
+            pCombo->AddString(item1);
+            pCombo->SetCurSel(0);
+            return pCombo;
+        };
+        m_ppModeCombos[r] = selector(m_hdrMode, IDC_ROW_MODE_FIRST + r, "Input", "Output");
+        m_ppStateCombos[r] = selector(m_hdrState, IDC_ROW_STATE_FIRST + r, "Low", "High");
 
         auto* pWrite = new CButton;
         m_ppWriteButtons[r] = pWrite;
