@@ -9,26 +9,8 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 
 void Connect(const CDialogHarness& h, CTestPeer& peer) {
-    h.SetText(1006, "127.0.0.1");
-    h.SetText(1007, peer.PortText());
-    h.Click(1022);
+    h.ConnectTo(peer.PortText());
     ASSERT_TRUE(peer.Accept());
-}
-
-void SetRange(const CDialogHarness& h, const std::string& start, const std::string& end) {
-    for (auto [id, text] : {std::pair{1011, start}, std::pair{1013, end}}) {
-        HWND hEdit = reinterpret_cast<HWND>(h.Send(h.Item(id), CBEM_GETEDITCONTROL));
-        h.Send(hEdit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
-    }
-}
-
-void SetRow(const CDialogHarness& h, int r, int mode, int state) {
-    h.Send(h.Item(2101 + r), CB_SETCURSEL, static_cast<WPARAM>(mode));
-    h.Send(h.Item(2201 + r), CB_SETCURSEL, static_cast<WPARAM>(state));
-}
-
-std::pair<int, int> Row(const CDialogHarness& h, int r) {
-    return {h.CurSel(h.Item(2101 + r)), h.CurSel(h.Item(2201 + r))};
 }
 
 int PendingStart(const CTestDialogHarness& h) {
@@ -48,7 +30,7 @@ TEST(CommandHandlers, RowWriteAndReadSendTheirFramesAndLogThem) {
     CTestDialogHarness h;
     CTestPeer peer;
     Connect(h, peer);
-    SetRow(h, 2, 1, 1);
+    h.SetRow(2, 1, 1);
     h.Click(2303);
     EXPECT_EQ(peer.Read(7), (Bytes{0x02, 0x02, 0x00, 0x03, 0x02, 0x01, 0x01}));
     EXPECT_EQ(LogAfterConnect(h),
@@ -78,7 +60,7 @@ TEST(CommandHandlers, RangeReadSendsWhateverTheBoxesHoldAndRecordsTheStart) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.start + ".." + c.end);
-        SetRange(h, c.start, c.end);
+        h.SetRange(c.start, c.end);
         h.Click(1015);
         EXPECT_EQ(peer.Read(6), c.frame);
         EXPECT_EQ(PendingStart(h), c.pending);
@@ -108,7 +90,7 @@ TEST(CommandHandlers, RangeWriteChecksItsRangeInOrderAndSendsNothingWhenItFails)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.start + ".." + c.end);
         h.ClearBoxes();
-        SetRange(h, c.start, c.end);
+        h.SetRange(c.start, c.end);
         h.Click(1014);
         const std::vector<CaughtBox> boxes = h.Boxes();
         ASSERT_EQ(boxes.size(), 1u);
@@ -126,17 +108,17 @@ TEST(CommandHandlers, RangeWriteSendsEachRowsModeAndStateInOrder) {
     CTestDialogHarness h;
     CTestPeer peer;
     Connect(h, peer);
-    SetRow(h, 0, 0, 0);
-    SetRow(h, 1, 1, 1);
-    SetRow(h, 2, 1, 0);
-    SetRow(h, 3, 0, 1);
-    SetRange(h, "0", "3");
+    h.SetRow(0, 0, 0);
+    h.SetRow(1, 1, 1);
+    h.SetRow(2, 1, 0);
+    h.SetRow(3, 0, 1);
+    h.SetRange("0", "3");
     h.Click(1014);
     EXPECT_EQ(peer.Read(14), (Bytes{0x06, 0x02, 0x00, 0x0A, 0x00, 0x03, 0x00, 0x00, 0x01, 0x01,
                                     0x01, 0x00, 0x00, 0x01}));
     EXPECT_EQ(PendingStart(h), 0);
 
-    SetRange(h, "1", "1");
+    h.SetRange("1", "1");
     h.Click(1014);
     EXPECT_EQ(peer.Read(8), (Bytes{0x06, 0x02, 0x00, 0x04, 0x01, 0x01, 0x01, 0x01}));
     EXPECT_EQ(PendingStart(h), 1);
@@ -146,7 +128,7 @@ TEST(CommandHandlers, RangeWriteSendsEachRowsModeAndStateInOrder) {
 
 TEST(CommandHandlers, NotConnectedEveryCommandIsIgnoredSilently) {
     CTestDialogHarness h;
-    SetRange(h, "9", "1");
+    h.SetRange("9", "1");
     for (int id : {1014, 1015, 2301, 2401})
         h.Command(id); // as if the disabled buttons had been clicked
     EXPECT_TRUE(h.Boxes().empty());
@@ -169,7 +151,7 @@ TEST(CommandHandlers, APendingRangeStartSurvivesReconnectingUntilAReplyEndsIt) {
     {
         CTestPeer peer;
         Connect(h, peer);
-        SetRange(h, "2", "3");
+        h.SetRange("2", "3");
         h.Click(1015);
         ASSERT_EQ(peer.Read(6).size(), 6u);
         peer.Close(); // no reply
@@ -179,8 +161,8 @@ TEST(CommandHandlers, APendingRangeStartSurvivesReconnectingUntilAReplyEndsIt) {
     CTestPeer peer;
     Connect(h, peer);
     ASSERT_TRUE(peer.Send({0x05, 0x02, 0x00, 0x04, 0x01, 0x01, 0x01, 0x00}));
-    EXPECT_TRUE(WaitUntil([&] { return Row(h, 3) == std::make_pair(1, 0); }));
-    EXPECT_EQ(Row(h, 2), std::make_pair(1, 1));
+    EXPECT_TRUE(WaitUntil([&] { return h.Row(3) == std::make_pair(1, 0); }));
+    EXPECT_EQ(h.Row(2), std::make_pair(1, 1));
     EXPECT_EQ(PendingStart(h), -1);
 }
 
@@ -188,15 +170,15 @@ TEST(CommandHandlers, ARowReplyArrivingFirstClearsThePendingStart) {
     CTestDialogHarness h;
     CTestPeer peer;
     Connect(h, peer);
-    SetRange(h, "2", "3");
+    h.SetRange("2", "3");
     h.Click(1015);
     h.Click(2401);
     ASSERT_EQ(peer.Read(11).size(), 11u);
     // The row reply comes first and clears the range start, so the range reply lands at row 0.
     ASSERT_TRUE(peer.Send({0x01, 0x02, 0x00, 0x03, 0x00, 0x00, 0x00, //
                            0x05, 0x02, 0x00, 0x02, 0x01, 0x01}));
-    EXPECT_TRUE(WaitUntil([&] { return Row(h, 0) == std::make_pair(1, 1); }));
-    EXPECT_EQ(Row(h, 2), std::make_pair(0, 0));
+    EXPECT_TRUE(WaitUntil([&] { return h.Row(0) == std::make_pair(1, 1); }));
+    EXPECT_EQ(h.Row(2), std::make_pair(0, 0));
 }
 
 TEST(CommandHandlers, ASendThatFailsIsLoggedAsTheBareMark) {

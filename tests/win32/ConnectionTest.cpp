@@ -17,8 +17,7 @@ void SetTarget(const CDialogHarness& h, const std::string& target, const std::st
 
 // Connects the dialog to the peer and waits until the connection is up on both sides.
 void Connect(const CDialogHarness& h, CTestPeer& peer) {
-    SetTarget(h, "127.0.0.1", peer.PortText());
-    h.Click(1022);
+    h.ConnectTo(peer.PortText());
     ASSERT_TRUE(peer.Accept());
     ASSERT_EQ(h.Text(1022), "Dis&connect");
 }
@@ -42,10 +41,6 @@ bool IsNotConnectedLayout(const CDialogHarness& h) {
 bool WaitDisconnected(const CDialogHarness& h) {
     return WaitUntil([&] { return h.LogText().ends_with("Disconnected\r\n"); }) &&
            IsNotConnectedLayout(h);
-}
-
-std::pair<int, int> Row(const CDialogHarness& h, int r) {
-    return {h.CurSel(h.Item(2101 + r)), h.CurSel(h.Item(2201 + r))};
 }
 
 int Socket(const CTestDialogHarness& h) {
@@ -132,7 +127,7 @@ TEST(Connection, DisconnectOnlyStopsSendingUntilTheDeviceCloses) {
     // Still connected, and still receiving, while the device keeps its side open.
     EXPECT_TRUE(IsConnectedLayout(h));
     ASSERT_TRUE(peer.Send({0x01, 0x02, 0x00, 0x03, 0x01, 0x01, 0x01}));
-    EXPECT_TRUE(WaitUntil([&] { return Row(h, 1) == std::make_pair(1, 1); }));
+    EXPECT_TRUE(WaitUntil([&] { return h.Row(1) == std::make_pair(1, 1); }));
     h.Click(1022); // asking again changes nothing
     EXPECT_TRUE(IsConnectedLayout(h));
 
@@ -167,20 +162,20 @@ TEST(Connection, RepliesSetTheRowsWhateverTheirChunking) {
     Connect(h, peer);
     // A single read reply, then one cut into single bytes.
     ASSERT_TRUE(peer.Send({0x01, 0x02, 0x00, 0x03, 0x02, 0x01, 0x00}));
-    EXPECT_TRUE(WaitUntil([&] { return Row(h, 2) == std::make_pair(1, 0); }));
+    EXPECT_TRUE(WaitUntil([&] { return h.Row(2) == std::make_pair(1, 0); }));
     for (std::uint8_t b : Bytes{0x01, 0x02, 0x00, 0x03, 0x03, 0x01, 0x01}) {
         ASSERT_TRUE(peer.Send({b}));
         ::Sleep(5);
     }
-    EXPECT_TRUE(WaitUntil([&] { return Row(h, 3) == std::make_pair(1, 1); }));
+    EXPECT_TRUE(WaitUntil([&] { return h.Row(3) == std::make_pair(1, 1); }));
     // Junk frames are skipped by their length; the reply after them counts.
     ASSERT_TRUE(peer.Send({0x03, 0x02, 0x00, 0x02, 0x00, 0x00, 0x09, 0x09, 0x09, 0x01, 0xAA, 0x01,
                            0x02, 0x00, 0x03, 0x00, 0x01, 0x01}));
-    EXPECT_TRUE(WaitUntil([&] { return Row(h, 0) == std::make_pair(1, 1); }));
+    EXPECT_TRUE(WaitUntil([&] { return h.Row(0) == std::make_pair(1, 1); }));
     // A range reply with no range pending starts at row 0.
     ASSERT_TRUE(peer.Send({0x05, 0x02, 0x00, 0x04, 0x00, 0x00, 0x01, 0x00}));
-    EXPECT_TRUE(WaitUntil([&] { return Row(h, 1) == std::make_pair(1, 0); }));
-    EXPECT_EQ(Row(h, 0), std::make_pair(0, 0));
+    EXPECT_TRUE(WaitUntil([&] { return h.Row(1) == std::make_pair(1, 0); }));
+    EXPECT_EQ(h.Row(0), std::make_pair(0, 0));
 }
 
 TEST(Connection, RepliesForRowsBeyondTheRowCountAreDropped) {
@@ -190,13 +185,13 @@ TEST(Connection, RepliesForRowsBeyondTheRowCountAreDropped) {
     ASSERT_TRUE(peer.Send({0x01, 0x02, 0x00, 0x03, 0x04, 0x01, 0x01,    // row 4 of 4
                            0x01, 0x02, 0x00, 0x03, 0x09, 0x01, 0x01,    // row 9
                            0x01, 0x02, 0x00, 0x03, 0x01, 0x01, 0x01})); // row 1: marker
-    ASSERT_TRUE(WaitUntil([&] { return Row(h, 1) == std::make_pair(1, 1); }));
+    ASSERT_TRUE(WaitUntil([&] { return h.Row(1) == std::make_pair(1, 1); }));
     for (int r : {0, 2, 3})
-        EXPECT_EQ(Row(h, r), std::make_pair(0, 0));
+        EXPECT_EQ(h.Row(r), std::make_pair(0, 0));
     // With nine rows the same reply reaches row 4.
     h.Command(2002);
     ASSERT_TRUE(peer.Send({0x01, 0x02, 0x00, 0x03, 0x04, 0x01, 0x01}));
-    EXPECT_TRUE(WaitUntil([&] { return Row(h, 4) == std::make_pair(1, 1); }));
+    EXPECT_TRUE(WaitUntil([&] { return h.Row(4) == std::make_pair(1, 1); }));
 }
 
 TEST(Connection, SwitchingModelsWhileRepliesStreamInNeverTouchesRemovedRows) {
@@ -224,7 +219,7 @@ TEST(Connection, SwitchingModelsWhileRepliesStreamInNeverTouchesRemovedRows) {
     device.join();
     // Four rows now; a reply for rows 4 to 8 only is dropped whole.
     ASSERT_TRUE(peer.Send({0x01, 0x02, 0x00, 0x03, 0x00, 0x00, 0x00}));
-    ASSERT_TRUE(WaitUntil([&] { return Row(h, 0) == std::make_pair(0, 0); }));
+    ASSERT_TRUE(WaitUntil([&] { return h.Row(0) == std::make_pair(0, 0); }));
     EXPECT_EQ(h.Item(2105), nullptr);
     EXPECT_TRUE(IsConnectedLayout(h));
 }
@@ -243,8 +238,8 @@ TEST(Connection, AFrameCutOffByACloseDoesNotSwallowTheNextConnectionsBytes) {
     CTestPeer peer;
     Connect(h, peer);
     ASSERT_TRUE(peer.Send({0x01, 0x02, 0x00, 0x03, 0x01, 0x01, 0x01}));
-    EXPECT_TRUE(WaitUntil([&] { return Row(h, 1) == std::make_pair(1, 1); }));
-    EXPECT_EQ(Row(h, 2), std::make_pair(0, 0));
+    EXPECT_TRUE(WaitUntil([&] { return h.Row(1) == std::make_pair(1, 1); }));
+    EXPECT_EQ(h.Row(2), std::make_pair(0, 0));
 }
 
 TEST(Connection, ClosingTheWindowWhileConnectedEndsPromptly) {

@@ -121,6 +121,24 @@ void CDialogHarness::SetText(int id, const std::string& text) const {
     Send(Item(id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
 }
 
+void CDialogHarness::SetRow(int r, int mode, int state) const {
+    Send(Item(2101 + r), CB_SETCURSEL, static_cast<WPARAM>(mode));
+    Send(Item(2201 + r), CB_SETCURSEL, static_cast<WPARAM>(state));
+}
+
+void CDialogHarness::SetRange(const std::string& start, const std::string& end) const {
+    for (auto [id, text] : {std::pair{1011, start}, std::pair{1013, end}}) {
+        HWND hEdit = reinterpret_cast<HWND>(Send(Item(id), CBEM_GETEDITCONTROL));
+        Send(hEdit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
+    }
+}
+
+void CDialogHarness::ConnectTo(const std::string& port) const {
+    SetText(1006, "127.0.0.1");
+    SetText(1007, port);
+    Click(1022);
+}
+
 RECT CDialogHarness::RectIn(HWND hControl, HWND hParent) const {
     RECT rect{};
     ::GetWindowRect(hControl, &rect);

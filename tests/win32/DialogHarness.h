@@ -48,6 +48,16 @@ public:
     bool Enabled(int id, int nth = 0) const { return ::IsWindowEnabled(Item(id, nth)) != FALSE; }
     // The control's rectangle in the dialog's (or, for row controls, the panel's) client area.
     RECT RectIn(HWND hControl, HWND hParent) const;
+    // Row r's selections: (mode, state) item indexes.
+    std::pair<int, int> Row(int r) const {
+        return {CurSel(Item(2101 + r)), CurSel(Item(2201 + r))};
+    }
+    void SetRow(int r, int mode, int state) const;
+    // Types into the edit fields of the Start DIO and End DIO boxes.
+    void SetRange(const std::string& start, const std::string& end) const;
+    // Types 127.0.0.1 and the port and clicks Connect.
+    void ConnectTo(const std::string& port) const;
+
     // The log pane's text, once whatever waits for it is in.
     std::string LogText() const {
         Send(m_hDialog, WM_LOG_FLUSH);

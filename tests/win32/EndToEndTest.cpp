@@ -27,36 +27,17 @@ private:
 };
 
 void Connect(const CDialogHarness& h, const CSimulator& sim) {
-    h.SetText(1006, "127.0.0.1");
-    h.SetText(1007, sim.PortText());
-    h.Click(1022);
+    h.ConnectTo(sim.PortText());
     ASSERT_EQ(h.Text(1022), "Dis&connect");
     ASSERT_TRUE(
         sim->WaitUntil([](const SimulatorCounters& c) { return c.m_bClientConnected; }, 5s));
-}
-
-void SetRow(const CDialogHarness& h, int r, int mode, int state) {
-    h.Send(h.Item(2101 + r), CB_SETCURSEL, static_cast<WPARAM>(mode));
-    h.Send(h.Item(2201 + r), CB_SETCURSEL, static_cast<WPARAM>(state));
-}
-
-std::pair<int, int> Row(const CDialogHarness& h, int r) {
-    return {h.CurSel(h.Item(2101 + r)), h.CurSel(h.Item(2201 + r))};
-}
-
-void SetRange(const CDialogHarness& h, int start, int end) {
-    for (auto [id, value] : {std::pair{1011, start}, std::pair{1013, end}}) {
-        HWND hEdit = reinterpret_cast<HWND>(h.Send(h.Item(id), CBEM_GETEDITCONTROL));
-        const std::string text = std::to_string(value);
-        h.Send(hEdit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
-    }
 }
 
 // The rows show exactly the simulator's table.
 bool RowsMatch(const CDialogHarness& h, const CSimulator& sim, int count) {
     const std::vector<DioModeState> table = sim->DioTable();
     for (int r = 0; r < count; ++r) {
-        if (Row(h, r) != std::make_pair(table[r].mode, table[r].state))
+        if (h.Row(r) != std::make_pair(table[r].mode, table[r].state))
             return false;
     }
     return true;
@@ -68,7 +49,7 @@ void OperatorSession(const CDialogHarness& h, const CSimulator& sim, bool wholeR
     h.Command(2002);
     Connect(h, sim);
 
-    SetRow(h, 2, 1, 1);
+    h.SetRow(2, 1, 1);
     h.Click(2303);
     ASSERT_TRUE(sim->WaitForRequests(1, 5s));
     EXPECT_TRUE(WaitUntil([&] { return sim->DioTable()[2].mode == 1; }));
@@ -77,13 +58,13 @@ void OperatorSession(const CDialogHarness& h, const CSimulator& sim, bool wholeR
     // The device changes behind the program's back; a row Read shows it.
     sim->SetDio(7, 1, 0);
     h.Click(2408);
-    EXPECT_TRUE(WaitUntil([&] { return Row(h, 7) == std::make_pair(1, 0); }));
+    EXPECT_TRUE(WaitUntil([&] { return h.Row(7) == std::make_pair(1, 0); }));
 
     // Range Write of rows 3 to 5, then a range Read of everything after the device changed.
-    SetRow(h, 3, 1, 0);
-    SetRow(h, 4, 0, 1);
-    SetRow(h, 5, 1, 1);
-    SetRange(h, 3, 5);
+    h.SetRow(3, 1, 0);
+    h.SetRow(4, 0, 1);
+    h.SetRow(5, 1, 1);
+    h.SetRange("3", "5");
     h.Click(1014);
     EXPECT_TRUE(WaitUntil([&] { return sim->DioTable()[5].mode == 1; }));
     const std::vector<DioModeState> table = sim->DioTable();
@@ -95,7 +76,7 @@ void OperatorSession(const CDialogHarness& h, const CSimulator& sim, bool wholeR
     sim->SetDio(8, 0, 1);
     h.Command(2001);
     h.Command(2002); // fresh rows: all Input/Low until read
-    SetRange(h, 0, 8);
+    h.SetRange("0", "8");
     h.Click(1015);
     EXPECT_TRUE(WaitUntil([&] { return RowsMatch(h, sim, 9); }));
 
@@ -155,9 +136,9 @@ TEST(EndToEnd, InputLevelsThatChangeByThemselvesAreShown) {
     CDialogHarness h;
     CSimulator sim(options);
     Connect(h, sim);
-    EXPECT_TRUE(WaitUntil([&] { return Row(h, 1).second == 1; }));
-    EXPECT_TRUE(WaitUntil([&] { return Row(h, 1).second == 0; }));
-    EXPECT_EQ(Row(h, 0), std::make_pair(0, 0));
+    EXPECT_TRUE(WaitUntil([&] { return h.Row(1).second == 1; }));
+    EXPECT_TRUE(WaitUntil([&] { return h.Row(1).second == 0; }));
+    EXPECT_EQ(h.Row(0), std::make_pair(0, 0));
 }
 
 namespace {
