@@ -23,6 +23,11 @@ cleanup() {
     [ -n "$xvfb" ] && kill "$xvfb" 2>/dev/null || true
 }
 trap cleanup EXIT
+sleep 0.3
+if ! kill -0 "$sim" 2>/dev/null; then
+    echo "The device simulator could not start (is port 5001 in use?)." >&2
+    exit 1
+fi
 
 if [ -n "${DISPLAY:-}" ]; then
     KELVANE_DISPLAY=$DISPLAY tools/wine-exec.sh build/win/kelvane.exe
