@@ -13,7 +13,7 @@ kelvane_need_packages() {
     [ "$(id -u)" -ne 0 ] && sudo=sudo
     export DEBIAN_FRONTEND=noninteractive
     $sudo apt-get update -qq
-    $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+    $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
 }
 
 # What every build needs: CMake, Ninja, the native and the Windows (mingw-w64) compilers,
