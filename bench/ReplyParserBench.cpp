@@ -32,6 +32,7 @@ public:
         m_states[static_cast<std::size_t>(row)] = value;
     }
     void EndOfChunk() {}
+    void StartRange() { m_nPendingStart = 0; }
 
     int m_nRowCount = ROWS;
     int m_nPendingStart = 0;
@@ -45,11 +46,12 @@ public:
 // drained) after every chunk.
 class CBatchingSink final : public CDioReplySink {
 public:
-    int GetRowCount() final { return m_nRowCount; }
-    int GetPendingStart() final { return m_nPendingStart; }
-    void ClearPendingStart() final { m_nPendingStart = -1; }
+    int GetRowCount() final { return m_nRowCount.load(std::memory_order_relaxed); }
+    int GetPendingStart() final { return m_nPendingStart.load(std::memory_order_relaxed); }
+    void ClearPendingStart() final { m_nPendingStart.store(-1, std::memory_order_relaxed); }
     void SetRowMode(int row, int value) final { m_updates.SetMode(row, value); }
     void SetRowState(int row, int value) final { m_updates.SetState(row, value); }
+    void StartRange() { m_nPendingStart.store(0, std::memory_order_relaxed); }
     void EndOfChunk() {
         m_updates.Drain([this](int row, int mode, int state) { m_nApplied += row + mode + state; });
     }
@@ -96,7 +98,7 @@ void FeedStream(benchmark::State& state, const Bytes& stream) {
             parser.Feed(stream.data() + offset, left < RECEIVE_CHUNK ? left : RECEIVE_CHUNK, sink);
             concrete.EndOfChunk();
             // Every range reply starts from a pending start, as after a range "Read".
-            concrete.m_nPendingStart = 0;
+            concrete.StartRange();
         }
         benchmark::DoNotOptimize(concrete);
         benchmark::ClobberMemory();

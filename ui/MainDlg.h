@@ -51,10 +51,11 @@ public:
     void SetRowState(int r, int v) final;
     void EnableRowButtons(bool bEnable);
 
-    // Reply sink: what the reply parser reads and clears.
-    int GetRowCount() final { return m_nDioCount; }
-    int GetPendingStart() final { return m_nPendingStart; }
-    void ClearPendingStart() final { m_nPendingStart = -1; }
+    // Reply sink: what the reply parser reads and clears. The integers are shared with the
+    // interface thread and only ever read or written whole, so no ordering is asked for.
+    int GetRowCount() final { return m_nDioCount.load(std::memory_order_relaxed); }
+    int GetPendingStart() final { return m_nPendingStart.load(std::memory_order_relaxed); }
+    void ClearPendingStart() final { m_nPendingStart.store(-1, std::memory_order_relaxed); }
 
     // The receive worker's body, on the worker thread.
     UINT ReceiveLoop();

@@ -39,3 +39,12 @@ TEST(RowUpdateBatch, IsEmptyAfterDrainingAndCanBeFilledAgain) {
     EXPECT_EQ(Drain(batch), (std::vector<Update>{{3, NONE, 0}, {200, NONE, 1}}));
     EXPECT_TRUE(batch.Empty());
 }
+
+TEST(RowUpdateBatch, RowsItCannotHoldAreNotKept) {
+    CRowUpdateBatch batch;
+    batch.SetMode(-1, 1);
+    batch.SetState(CRowUpdateBatch::MAX_ROWS, 1);
+    EXPECT_TRUE(batch.Empty());
+    batch.SetMode(CRowUpdateBatch::MAX_ROWS - 1, 0);
+    EXPECT_EQ(Drain(batch), (std::vector<Update>{{CRowUpdateBatch::MAX_ROWS - 1, 0, NONE}}));
+}
