@@ -1,7 +1,7 @@
 // How long the interface thread is busy with the log pane: appends of every size the program
-// makes, a trim at the cap, and "Clear Log" on a full log. The cap and the trim step were
-// chosen from these figures: neither a trim nor a clear may hold the interface thread for
-// more than about a quarter of a second.
+// makes (each moved into the pane at once), a trim at the cap, and "Clear Log" on a full log. The
+// cap and the trim step were chosen from these figures: neither a trim nor a clear may hold the
+// interface thread for more than about a quarter of a second.
 #include "bench/BenchClock.h"
 #include "tests/win32/DialogHarness.h"
 #include "ui/LogCap.h"
@@ -50,7 +50,10 @@ int main() {
     auto fillTo = [&](long chars) {
         h.Click(1030);
         const std::string text = Dumps(chars);
-        onUi([&] { h.Dlg().AppendLog(text); });
+        onUi([&] {
+            h.Dlg().AppendLog(text);
+            h.Dlg().FlushLog();
+        });
     };
 
     std::printf("log cap %ld characters, trimmed to %ld; the worker waits beyond %zu pending\n",
@@ -61,26 +64,37 @@ int main() {
     for (long size :
          {0L, LOG_CAP_CHARS / 8, LOG_CAP_CHARS / 4, LOG_CAP_CHARS / 2, LOG_CAP_CHARS - 100}) {
         fillTo(size);
-        const Timing one =
-            Measure(20, [&] { return onUi([&] { h.Dlg().LogTraffic(1, request, 5); }); });
+        const Timing one = Measure(20, [&] {
+            return onUi([&] {
+                h.Dlg().LogTraffic(1, request, 5);
+                h.Dlg().FlushLog();
+            });
+        });
         std::printf("one request dump, log at %-7ld chars        %10.1f %10.1f\n", size, one.median,
                     one.worst);
     }
-    for (long batch : {4500L, 16L * 1024, 64L * 1024}) {
+    // Up to what waits when the worker stops to wait: the pending limit and one more dump.
+    for (long batch : {4500L, 9000L, static_cast<long>(LOG_PENDING_LIMIT) + 4500L}) {
         const std::string text = Dumps(batch);
         fillTo(LOG_CAP_CHARS / 2);
         const Timing t = Measure(5, [&] {
             fillTo(LOG_CAP_CHARS / 2);
-            return onUi([&] { h.Dlg().AppendLog(text); });
+            return onUi([&] {
+                h.Dlg().AppendLog(text);
+                h.Dlg().FlushLog();
+            });
         });
         std::printf("append of %-6zu chars (no trim)                %10.1f %10.1f\n", text.size(),
                     t.median, t.worst);
     }
     {
-        const std::string text = Dumps(64 * 1024);
+        const std::string text = Dumps(static_cast<long>(LOG_PENDING_LIMIT) + 4500L);
         const Timing t = Measure(5, [&] {
             fillTo(LOG_CAP_CHARS - 1000);
-            return onUi([&] { h.Dlg().AppendLog(text); });
+            return onUi([&] {
+                h.Dlg().AppendLog(text);
+                h.Dlg().FlushLog();
+            });
         });
         std::printf("append of %-6zu chars with a trim at the cap   %10.1f %10.1f\n", text.size(),
                     t.median, t.worst);

@@ -8,9 +8,9 @@
 #include <string_view>
 
 // The log never holds more characters than this.
-constexpr long LOG_CAP_CHARS = 64000;
+constexpr long LOG_CAP_CHARS = 48000;
 // A trim cuts the log down so that with the new text it holds this many characters.
-constexpr long LOG_TRIM_TO_CHARS = 48000;
+constexpr long LOG_TRIM_TO_CHARS = 32000;
 // Text waiting for the pane beyond this makes the receive worker wait for the pane to take it.
 constexpr std::size_t LOG_PENDING_LIMIT = 16 * 1024;
 // The control's own text limit: above anything the cap lets in, so it never cuts text off.
