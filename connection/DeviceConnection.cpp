@@ -3,6 +3,8 @@
 #include "platform/CString.h"
 #include "ui/MainDlg.h"
 
+#include <cstdlib>
+
 namespace {
 constexpr int RECEIVE_BUFFER_SIZE = 1024;
 
@@ -28,7 +30,7 @@ void WaitServingSentMessages(HANDLE hThread, DWORD timeoutMs) {
 void CMainDlg::OnConnect() {
     if (m_socket >= 0) {
         // Disconnect: stop sending; the connection ends when the device closes its side.
-        ::shutdown(static_cast<SOCKET>(m_socket.load()), SD_SEND);
+        ::shutdown(Socket(), SD_SEND);
         return;
     }
 
@@ -42,9 +44,8 @@ void CMainDlg::OnConnect() {
     address.sin_port = ::htons(static_cast<u_short>(std::atoi(port.c_str())));
     address.sin_addr.s_addr = ::inet_addr(target.c_str());
 
-    if (::connect(static_cast<SOCKET>(m_socket.load()), reinterpret_cast<sockaddr*>(&address),
-                  sizeof address) != 0) {
-        ::closesocket(static_cast<SOCKET>(m_socket.load()));
+    if (::connect(Socket(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        ::closesocket(Socket());
         m_socket = -1;
         MessageBox("Connect fail", nullptr, MB_ICONSTOP | MB_OK);
         return;
@@ -57,7 +58,7 @@ void CMainDlg::OnConnect() {
     if (!StartReceiveWorker()) {
         // Without a worker nothing would ever be received nor the end of the connection
         // noticed: give the connection up at once.
-        ::closesocket(static_cast<SOCKET>(m_socket.load()));
+        ::closesocket(Socket());
         m_socket = -1;
         ShowConnectedState(false);
         AppendLog("Disconnected\r\n");
@@ -89,14 +90,12 @@ UINT ReceiveThreadProc(LPVOID pParam) {
 UINT CMainDlg::ReceiveLoop() {
     CDioReplyParser parser;
     BYTE buffer[RECEIVE_BUFFER_SIZE];
-    int n = ::recv(static_cast<SOCKET>(m_socket.load()), reinterpret_cast<char*>(buffer),
-                   RECEIVE_BUFFER_SIZE, 0);
+    int n = ::recv(Socket(), reinterpret_cast<char*>(buffer), RECEIVE_BUFFER_SIZE, 0);
     while (n > 0) {
         LogTraffic(0, buffer, n);
         parser.Feed(buffer, static_cast<std::size_t>(n), *this);
         QueueRowUpdates();
-        n = ::recv(static_cast<SOCKET>(m_socket.load()), reinterpret_cast<char*>(buffer),
-                   RECEIVE_BUFFER_SIZE, 0);
+        n = ::recv(Socket(), reinterpret_cast<char*>(buffer), RECEIVE_BUFFER_SIZE, 0);
     }
     // Orderly close and error end the connection alike.
     SendMessage(WM_CONNECTION_CLOSED, 0, 0);
@@ -105,7 +104,7 @@ UINT CMainDlg::ReceiveLoop() {
 
 LRESULT CMainDlg::OnConnectionClosed(WPARAM, LPARAM) {
     if (m_socket >= 0) {
-        ::closesocket(static_cast<SOCKET>(m_socket.load()));
+        ::closesocket(Socket());
         m_socket = -1;
     }
     m_btnConnect.SetWindowText("&Connect");
@@ -132,7 +131,7 @@ void CMainDlg::StopReceiveWorker() {
     if (::WaitForSingleObject(m_pReceiveThread->m_hThread, 0) != WAIT_OBJECT_0 && m_socket >= 0) {
         // Wake the worker's recv: shutting both directions down ends it at once where the
         // socket layer allows; closing the socket cancels it everywhere.
-        const SOCKET s = static_cast<SOCKET>(m_socket.load());
+        const SOCKET s = Socket();
         ::shutdown(s, SD_BOTH);
         WaitServingSentMessages(m_pReceiveThread->m_hThread, 200);
         if (m_socket >= 0 &&

@@ -9,8 +9,8 @@
 #include <vector>
 
 namespace {
-int SendFrame(int socket, const std::uint8_t* pFrame, int nLength) {
-    return ::send(static_cast<SOCKET>(socket), reinterpret_cast<const char*>(pFrame), nLength, 0);
+int SendFrame(SOCKET socket, const std::uint8_t* pFrame, std::size_t nLength) {
+    return ::send(socket, reinterpret_cast<const char*>(pFrame), static_cast<int>(nLength), 0);
 }
 } // namespace
 
@@ -27,7 +27,7 @@ void CMainDlg::OnRowWrite(UINT nID) {
     const int mode = GetRowMode(row);
     const int state = GetRowState(row);
     const SingleWriteFrame frame = EncodeSingleWrite(row, mode, state);
-    const int sent = SendFrame(m_socket, frame.data(), static_cast<int>(frame.size()));
+    const int sent = SendFrame(Socket(), frame.data(), frame.size());
     LogTraffic(1, frame.data(), sent);
 }
 
@@ -38,7 +38,7 @@ void CMainDlg::OnRowRead(UINT nID) {
     if (row < 0 || row >= m_nDioCount)
         return;
     const SingleReadFrame frame = EncodeSingleRead(row);
-    const int sent = SendFrame(m_socket, frame.data(), static_cast<int>(frame.size()));
+    const int sent = SendFrame(Socket(), frame.data(), frame.size());
     LogTraffic(1, frame.data(), sent);
 }
 
@@ -51,7 +51,7 @@ void CMainDlg::OnMultiRead() {
     const MultiReadFrame frame = EncodeMultiRead(start, end);
     // Recorded before sending, so the reply can never arrive before its range start is known.
     m_nPendingStart = start;
-    const int sent = SendFrame(m_socket, frame.data(), static_cast<int>(frame.size()));
+    const int sent = SendFrame(Socket(), frame.data(), frame.size());
     LogTraffic(1, frame.data(), sent);
 }
 
@@ -81,6 +81,6 @@ void CMainDlg::OnMultiWrite() {
     }
     const std::vector<std::uint8_t> frame = EncodeMultiWrite(start, end, pairs);
     m_nPendingStart = start;
-    const int sent = SendFrame(m_socket, frame.data(), static_cast<int>(frame.size()));
+    const int sent = SendFrame(Socket(), frame.data(), frame.size());
     LogTraffic(1, frame.data(), sent);
 }

@@ -118,6 +118,8 @@ protected:
     int ReadDioNumber(CComboBoxEx& box) const;
 
     bool OnInterfaceThread() const { return ::GetCurrentThreadId() == m_nUiThreadId; }
+    // m_socket as the socket layer takes it.
+    SOCKET Socket() const { return static_cast<SOCKET>(m_socket.load()); }
 
     std::atomic<int> m_nPendingStart;
     std::atomic<int> m_nDioCount;
