@@ -8,11 +8,12 @@
 
 #include <vector>
 
-namespace {
-int SendFrame(SOCKET socket, const std::uint8_t* pFrame, std::size_t nLength) {
-    return ::send(socket, reinterpret_cast<const char*>(pFrame), static_cast<int>(nLength), 0);
+void CMainDlg::SendRequest(const std::uint8_t* pFrame, std::size_t nLength) {
+    // Not retried and not reported: a failed send is logged as the bare direction mark.
+    const int sent =
+        ::send(Socket(), reinterpret_cast<const char*>(pFrame), static_cast<int>(nLength), 0);
+    LogTraffic(1, pFrame, sent);
 }
-} // namespace
 
 int CMainDlg::ReadDioNumber(CComboBoxEx& box) const {
     return ParseDioNumber(CWnd::GetWindowText(box.GetEditCtrl()));
@@ -27,8 +28,7 @@ void CMainDlg::OnRowWrite(UINT nID) {
     const int mode = GetRowMode(row);
     const int state = GetRowState(row);
     const SingleWriteFrame frame = EncodeSingleWrite(row, mode, state);
-    const int sent = SendFrame(Socket(), frame.data(), frame.size());
-    LogTraffic(1, frame.data(), sent);
+    SendRequest(frame.data(), frame.size());
 }
 
 void CMainDlg::OnRowRead(UINT nID) {
@@ -38,8 +38,7 @@ void CMainDlg::OnRowRead(UINT nID) {
     if (row < 0 || row >= m_nDioCount)
         return;
     const SingleReadFrame frame = EncodeSingleRead(row);
-    const int sent = SendFrame(Socket(), frame.data(), frame.size());
-    LogTraffic(1, frame.data(), sent);
+    SendRequest(frame.data(), frame.size());
 }
 
 void CMainDlg::OnMultiRead() {
@@ -51,8 +50,7 @@ void CMainDlg::OnMultiRead() {
     const MultiReadFrame frame = EncodeMultiRead(start, end);
     // Recorded before sending, so the reply can never arrive before its range start is known.
     m_nPendingStart = start;
-    const int sent = SendFrame(Socket(), frame.data(), frame.size());
-    LogTraffic(1, frame.data(), sent);
+    SendRequest(frame.data(), frame.size());
 }
 
 void CMainDlg::OnMultiWrite() {
@@ -81,6 +79,5 @@ void CMainDlg::OnMultiWrite() {
     }
     const std::vector<std::uint8_t> frame = EncodeMultiWrite(start, end, pairs);
     m_nPendingStart = start;
-    const int sent = SendFrame(Socket(), frame.data(), frame.size());
-    LogTraffic(1, frame.data(), sent);
+    SendRequest(frame.data(), frame.size());
 }

@@ -116,6 +116,8 @@ protected:
     void OnMultiWrite();
     void OnMultiRead();
     int ReadDioNumber(CComboBoxEx& box) const;
+    // Sends one request on the connection and dumps what send took into the log.
+    void SendRequest(const std::uint8_t* pFrame, std::size_t nLength);
 
     bool OnInterfaceThread() const { return ::GetCurrentThreadId() == m_nUiThreadId; }
     // m_socket as the socket layer takes it.

@@ -152,17 +152,29 @@ CSimSocket& CSimSocket::operator=(CSimSocket&& other) noexcept {
     return *this;
 }
 
-CSimSocket CSimSocket::Listen(const std::string& address, std::uint16_t port, std::string& error) {
+namespace {
+// A TCP socket for address:port, with the endpoint to bind or connect it to. NATIVE_INVALID,
+// with error set, when the address is not numeric or the socket cannot be made.
+NativeSocket OpenStream(const std::string& address, std::uint16_t port, sockaddr_in& endpoint,
+                        std::string& error) {
     std::uint32_t ip = 0;
     if (!ParseIpv4Address(address, ip)) {
         error = "'" + address + "' is not a numeric IPv4 address";
-        return {};
+        return NATIVE_INVALID;
     }
     const NativeSocket s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    if (s == NATIVE_INVALID) {
+    if (s == NATIVE_INVALID)
         error = ErrorText("socket");
+    endpoint = MakeAddress(ip, port);
+    return s;
+}
+} // namespace
+
+CSimSocket CSimSocket::Listen(const std::string& address, std::uint16_t port, std::string& error) {
+    sockaddr_in local{};
+    const NativeSocket s = OpenStream(address, port, local, error);
+    if (s == NATIVE_INVALID)
         return {};
-    }
     CSimSocket result(static_cast<std::intptr_t>(s));
 #ifndef _WIN32
     // A restarted simulator can take its port again while the old connection is in TIME_WAIT.
@@ -170,7 +182,6 @@ CSimSocket CSimSocket::Listen(const std::string& address, std::uint16_t port, st
     const int on = 1;
     setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
 #endif
-    const sockaddr_in local = MakeAddress(ip, port);
     if (bind(s, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
         error =
             "cannot listen on " + address + ":" + std::to_string(port) + ": " + ErrorText("bind");
@@ -188,18 +199,11 @@ CSimSocket CSimSocket::Listen(const std::string& address, std::uint16_t port, st
 }
 
 CSimSocket CSimSocket::Connect(const std::string& address, std::uint16_t port, std::string& error) {
-    std::uint32_t ip = 0;
-    if (!ParseIpv4Address(address, ip)) {
-        error = "'" + address + "' is not a numeric IPv4 address";
+    sockaddr_in remote{};
+    const NativeSocket s = OpenStream(address, port, remote, error);
+    if (s == NATIVE_INVALID)
         return {};
-    }
-    const NativeSocket s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    if (s == NATIVE_INVALID) {
-        error = ErrorText("socket");
-        return {};
-    }
     CSimSocket result(static_cast<std::intptr_t>(s));
-    const sockaddr_in remote = MakeAddress(ip, port);
     if (connect(s, reinterpret_cast<const sockaddr*>(&remote), sizeof remote) != 0) {
         error = ErrorText("connect");
         return {};
