@@ -5,7 +5,7 @@
 #include "bench/BenchClock.h"
 #include "tests/win32/DialogHarness.h"
 #include "ui/LogCap.h"
-#include "ui/TrafficDump.h"
+#include "protocol/TrafficDump.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -1,5 +1,5 @@
 // Throughput of the traffic dump on full receive chunks.
-#include "ui/TrafficDump.h"
+#include "protocol/TrafficDump.h"
 
 #include <benchmark/benchmark.h>
 

@@ -11,7 +11,7 @@
 // device down through TCP instead of letting the queue grow without bound.
 #include "ui/LogCap.h"
 #include "ui/MainDlg.h"
-#include "ui/TrafficDump.h"
+#include "protocol/TrafficDump.h"
 
 namespace {
 constexpr UINT_PTR LOG_FLUSH_TIMER = 1;

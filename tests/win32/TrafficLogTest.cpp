@@ -3,7 +3,7 @@
 // oldest lines, and "Clear Log" empties it.
 #include "tests/win32/DialogHarness.h"
 #include "ui/LogCap.h"
-#include "ui/TrafficDump.h"
+#include "protocol/TrafficDump.h"
 
 #include <gtest/gtest.h>
 

@@ -5,7 +5,7 @@
 #include "tools/simulator/FloodGenerator.h"
 #include "tools/simulator/RequestFramer.h"
 #include "tools/simulator/TrafficShaper.h"
-#include "ui/TrafficDump.h"
+#include "protocol/TrafficDump.h"
 
 #include <algorithm>
 #include <cstdio>

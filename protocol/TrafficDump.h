@@ -1,4 +1,5 @@
-// The hex-and-character dump of sent and received bytes that the log pane shows.
+// The hex-and-character dump of sent and received bytes: the wire's text form, shown in the
+// log pane and printed by the simulator.
 #pragma once
 
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "ui/TrafficDump.h"
+#include "protocol/TrafficDump.h"
 
 #include <gtest/gtest.h>
 

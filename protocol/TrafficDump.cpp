@@ -1,5 +1,5 @@
 // The hex-and-character dump of sent and received bytes that the log pane shows.
-#include "ui/TrafficDump.h"
+#include "protocol/TrafficDump.h"
 
 #include <cstddef>
 #include <cstring>
