@@ -1,144 +1,216 @@
-// The one TCP connection to a device: connecting, the receive worker that dumps and decodes
-// every received chunk, and returning to the not-connected state when the connection ends.
-#include "platform/CString.h"
-#include "ui/MainDlg.h"
+#include "connection/DeviceConnection.h"
 
-#include <cstdlib>
+#include "protocol/TrafficDump.h"
+
+#include <chrono>
+#include <utility>
 
 namespace {
+// One chunk, as the worker receives it.
 constexpr int RECEIVE_BUFFER_SIZE = 1024;
+// How long a request may wait for a socket that cannot take more (a device that stopped
+// reading) before it is given up, unsent.
+constexpr long SEND_WAIT_MS = 200;
+// How long closing the window gives the worker to notice a shut-down socket before the socket
+// is closed under it.
+constexpr DWORD STOP_GRACE_MS = 200;
 
-// Waits for a thread to end while still handling the messages other threads send to this one
-// (the worker sends to the dialog and waits for the answer).
-void WaitServingSentMessages(HANDLE hThread, DWORD timeoutMs) {
-    const ULONGLONG deadline = ::GetTickCount64() + timeoutMs;
-    for (;;) {
-        // Peeking runs the messages sent to this thread; nothing posted is taken.
-        MSG msg;
-        ::PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
-        const ULONGLONG now = ::GetTickCount64();
-        const DWORD wait = timeoutMs == INFINITE ? INFINITE
-                           : now >= deadline     ? 0
-                                                 : static_cast<DWORD>(deadline - now);
-        const DWORD result = ::MsgWaitForMultipleObjects(1, &hThread, FALSE, wait, QS_SENDMESSAGE);
-        if (result != WAIT_OBJECT_0 + 1)
-            return; // ended, timed out or failed
-    }
+// The parser's sink on the worker: the row count and the pending range start come from the
+// dialog, the row updates are collected for the hand-off.
+class CWorkerSink final : public CDioReplySink {
+public:
+    explicit CWorkerSink(CDioReplySink& rows) : m_rows(rows) {}
+    int GetRowCount() final { return m_rows.GetRowCount(); }
+    int GetPendingStart() final { return m_rows.GetPendingStart(); }
+    void ClearPendingStart() final { m_rows.ClearPendingStart(); }
+    void SetRowMode(int row, int value) final { m_updates.SetMode(row, value); }
+    void SetRowState(int row, int value) final { m_updates.SetState(row, value); }
+
+    CRowUpdateBatch m_updates;
+
+private:
+    CDioReplySink& m_rows;
+};
+
+DWORD WaitForThreadOrSentMessage(HANDLE hThread, DWORD nTimeoutMs) {
+    return ::MsgWaitForMultipleObjects(1, &hThread, FALSE, nTimeoutMs, QS_SENDMESSAGE);
+}
+
+// Runs the messages other threads have sent to this one; nothing posted is taken.
+void HandleSentMessages() {
+    MSG msg;
+    ::PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
 }
 } // namespace
 
-void CMainDlg::OnConnect() {
-    if (m_socket >= 0) {
-        // Disconnect: stop sending; the connection ends when the device closes its side.
-        ::shutdown(Socket(), SD_SEND);
-        return;
+bool WaitServingSentMessages(HANDLE hThread, const std::atomic<bool>& finished, DWORD timeoutMs,
+                             WorkerWaitFunction wait) {
+    if (wait == nullptr)
+        wait = &WaitForThreadOrSentMessage;
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    auto left = [&]() -> DWORD {
+        if (timeoutMs == INFINITE)
+            return INFINITE;
+        const auto ms =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        return ms <= 0 ? 0 : static_cast<DWORD>(ms);
+    };
+    bool bWaitWorks = true;
+    for (;;) {
+        HandleSentMessages();
+        if (bWaitWorks) {
+            const DWORD result = wait(hThread, left());
+            if (result == WAIT_OBJECT_0)
+                return true;
+            if (result == WAIT_TIMEOUT)
+                return false;
+            if (result == WAIT_OBJECT_0 + 1)
+                continue; // a message was sent to this thread
+            // The handle cannot be waited on: from here on the thread's own word counts.
+            bWaitWorks = false;
+        }
+        if (finished.load())
+            return true;
+        if (left() == 0)
+            return false;
+        ::Sleep(1);
     }
+}
 
-    const CString target = m_editTarget.GetWindowText();
-    const CString port = m_editPort.GetWindowText();
+CDeviceConnection::CDeviceConnection(CDioReplySink& rows, std::size_t logKeepChars)
+    : m_rows(rows), m_log(logKeepChars) {}
 
+CDeviceConnection::~CDeviceConnection() {
+    Stop();
+}
+
+void CDeviceConnection::SetNotifyWindow(HWND hWnd, UINT nReceived, UINT nClosed) {
+    m_hNotify = hWnd;
+    m_nReceivedMsg = nReceived;
+    m_nClosedMsg = nClosed;
+}
+
+bool CDeviceConnection::Open(const char* pszAddress, std::uint16_t port) {
     m_socket = static_cast<int>(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
-
     sockaddr_in address{};
     address.sin_family = AF_INET;
-    address.sin_port = ::htons(static_cast<u_short>(std::atoi(port.c_str())));
-    address.sin_addr.s_addr = ::inet_addr(target.c_str());
-
+    address.sin_port = ::htons(port);
+    address.sin_addr.s_addr = ::inet_addr(pszAddress);
     if (::connect(Socket(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
         ::closesocket(Socket());
         m_socket = -1;
-        MessageBox("Connect fail", nullptr, MB_ICONSTOP | MB_OK);
-        return;
+        return false;
     }
-
-    ShowConnectedState(true);
-    m_btnConnect.SetFocus();
-    AppendLog(FormatString("Connected to %s:%s\r\n", target.c_str(), port.c_str()));
-
-    if (!StartReceiveWorker()) {
-        // Without a worker nothing would ever be received nor the end of the connection
-        // noticed: give the connection up at once.
-        ::closesocket(Socket());
-        m_socket = -1;
-        ShowConnectedState(false);
-        AppendLog("Disconnected\r\n");
-        MessageBox("Cannot receive from the device: the receive thread could not be started.",
-                   nullptr, MB_ICONSTOP | MB_OK);
-    }
+    return true;
 }
 
-bool CMainDlg::StartReceiveWorker() {
+bool CDeviceConnection::StartWorker() {
     // The previous connection's worker has at most its last steps left.
-    JoinReceiveWorker();
-    m_pReceiveThread = AfxBeginThread(&ReceiveThreadProc, this, THREAD_PRIORITY_NORMAL, 0, 0);
-    return m_pReceiveThread != nullptr;
-}
-
-void CMainDlg::ShowConnectedState(bool bConnected) {
-    m_btnConnect.SetWindowText(bConnected ? "Dis&connect" : "&Connect");
-    m_btnMultiWrite.EnableWindow(bConnected);
-    m_btnMultiRead.EnableWindow(bConnected);
-    EnableRowButtons(bConnected);
-    m_editTarget.EnableWindow(!bConnected);
-    m_editPort.EnableWindow(!bConnected);
-}
-
-UINT ReceiveThreadProc(LPVOID pParam) {
-    return static_cast<CMainDlg*>(pParam)->ReceiveLoop();
-}
-
-UINT CMainDlg::ReceiveLoop() {
-    CDioReplyParser parser;
-    BYTE buffer[RECEIVE_BUFFER_SIZE];
-    int n = ::recv(Socket(), reinterpret_cast<char*>(buffer), RECEIVE_BUFFER_SIZE, 0);
-    while (n > 0) {
-        LogTraffic(0, buffer, n);
-        parser.Feed(buffer, static_cast<std::size_t>(n), *this);
-        QueueRowUpdates();
-        n = ::recv(Socket(), reinterpret_cast<char*>(buffer), RECEIVE_BUFFER_SIZE, 0);
+    if (m_pWorker != nullptr) {
+        WaitServingSentMessages(m_pWorker->m_hThread, m_bWorkerDone, INFINITE);
+        m_pWorker.reset();
     }
-    // Orderly close and error end the connection alike.
-    SendMessage(WM_CONNECTION_CLOSED, 0, 0);
-    return 0;
+    m_bWorkerDone = false;
+    m_pWorker = AfxBeginThread(&ReceiveThreadProc, this, THREAD_PRIORITY_NORMAL, 0, 0);
+    return m_pWorker != nullptr;
 }
 
-LRESULT CMainDlg::OnConnectionClosed(WPARAM, LPARAM) {
+int CDeviceConnection::Send(const std::uint8_t* pData, std::size_t nLength) {
+    // A request is a few bytes: a socket that reports room takes it whole without blocking.
+    fd_set writable;
+    FD_ZERO(&writable);
+    FD_SET(Socket(), &writable);
+    timeval wait{0, SEND_WAIT_MS * 1000};
+    if (::select(0, nullptr, &writable, nullptr, &wait) != 1)
+        return -1;
+    return ::send(Socket(), reinterpret_cast<const char*>(pData), static_cast<int>(nLength), 0);
+}
+
+void CDeviceConnection::ShutdownSend() {
+    ::shutdown(Socket(), SD_SEND);
+}
+
+void CDeviceConnection::Close() {
     if (m_socket >= 0) {
         ::closesocket(Socket());
         m_socket = -1;
     }
-    m_btnConnect.SetWindowText("&Connect");
-    m_btnMultiWrite.EnableWindow(FALSE);
-    m_btnMultiRead.EnableWindow(FALSE);
-    EnableRowButtons(false);
-    m_editTarget.EnableWindow(TRUE);
-    m_editPort.EnableWindow(TRUE);
-    AppendLog("Disconnected\r\n");
-    m_btnConnect.EnableWindow(TRUE);
-    return 0;
 }
 
-void CMainDlg::JoinReceiveWorker() {
-    if (m_pReceiveThread == nullptr)
+void CDeviceConnection::Stop() {
+    if (m_pWorker == nullptr)
         return;
-    WaitServingSentMessages(m_pReceiveThread->m_hThread, INFINITE);
-    m_pReceiveThread.reset();
-}
-
-void CMainDlg::StopReceiveWorker() {
-    if (m_pReceiveThread == nullptr)
-        return;
-    if (::WaitForSingleObject(m_pReceiveThread->m_hThread, 0) != WAIT_OBJECT_0 && m_socket >= 0) {
+    HANDLE hWorker = m_pWorker->m_hThread;
+    if (m_socket >= 0 && !m_bWorkerDone) {
         // Wake the worker's recv: shutting both directions down ends it at once where the
         // socket layer allows; closing the socket cancels it everywhere.
         const SOCKET s = Socket();
         ::shutdown(s, SD_BOTH);
-        WaitServingSentMessages(m_pReceiveThread->m_hThread, 200);
-        if (m_socket >= 0 &&
-            ::WaitForSingleObject(m_pReceiveThread->m_hThread, 0) != WAIT_OBJECT_0) {
+        if (!WaitServingSentMessages(hWorker, m_bWorkerDone, STOP_GRACE_MS) && m_socket >= 0) {
             m_socket = -1;
             ::closesocket(s);
         }
     }
-    JoinReceiveWorker();
+    WaitServingSentMessages(hWorker, m_bWorkerDone, INFINITE);
+    m_pWorker.reset();
+}
+
+void CDeviceConnection::AppendLog(std::string text) {
+    CSingleLock lock(m_lock);
+    m_log.Append(std::move(text));
+}
+
+void CDeviceConnection::Signal() {
+    if (!m_bSignalled.exchange(true) && !::PostMessageA(m_hNotify, m_nReceivedMsg, 0, 0))
+        m_bSignalled = false; // the queue is full: the next chunk tries again
+}
+
+bool CDeviceConnection::TakeReceived(std::string& text, std::size_t maxChars,
+                                     CRowUpdateBatch& rows) {
+    // Cleared first: whatever arrives from now on is signalled again.
+    m_bSignalled = false;
+    CSingleLock lock(m_lock);
+    m_rowUpdates.MoveInto(rows);
+    return m_log.Take(text, maxChars);
+}
+
+bool CDeviceConnection::HasReceived() const {
+    CSingleLock lock(m_lock);
+    return !m_log.Empty() || !m_rowUpdates.Empty();
+}
+
+void CDeviceConnection::ClearLog() {
+    CSingleLock lock(m_lock);
+    m_log.Clear();
+}
+
+UINT ReceiveThreadProc(LPVOID pParam) {
+    return static_cast<CDeviceConnection*>(pParam)->ReceiveLoop();
+}
+
+UINT CDeviceConnection::ReceiveLoop() {
+    CDioReplyParser parser;
+    CWorkerSink sink(m_rows);
+    BYTE buffer[RECEIVE_BUFFER_SIZE];
+    std::string dump;
+    int n = ::recv(Socket(), reinterpret_cast<char*>(buffer), RECEIVE_BUFFER_SIZE, 0);
+    while (n > 0) {
+        dump.clear();
+        AppendTrafficDump(dump, TrafficDirection::Received, buffer, n);
+        parser.Feed(buffer, static_cast<std::size_t>(n), sink);
+        {
+            // The chunk's dump and its row updates are handed over together.
+            CSingleLock lock(m_lock);
+            m_log.Append(std::move(dump));
+            sink.m_updates.MoveInto(m_rowUpdates);
+        }
+        Signal();
+        n = ::recv(Socket(), reinterpret_cast<char*>(buffer), RECEIVE_BUFFER_SIZE, 0);
+    }
+    // Orderly close and error end the connection alike. The window handles the end while
+    // this thread waits; it takes what still waits first.
+    ::SendMessageA(m_hNotify, m_nClosedMsg, 0, 0);
+    m_bWorkerDone = true;
+    return 0;
 }

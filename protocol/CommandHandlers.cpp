@@ -9,9 +9,9 @@
 #include <vector>
 
 void CMainDlg::SendRequest(const std::uint8_t* pFrame, std::size_t nLength) {
-    // Not retried and not reported: a failed send is logged as the bare direction mark.
-    const int sent =
-        ::send(Socket(), reinterpret_cast<const char*>(pFrame), static_cast<int>(nLength), 0);
+    // Not retried and not reported: a failed send, or one the device has no room for, is
+    // logged as the bare direction mark.
+    const int sent = m_connection.Send(pFrame, nLength);
     LogTraffic(1, pFrame, sent);
 }
 
@@ -20,7 +20,7 @@ int CMainDlg::ReadDioNumber(CComboBoxEx& box) const {
 }
 
 void CMainDlg::OnRowWrite(UINT nID) {
-    if (m_socket < 0)
+    if (!m_connection.IsOpen())
         return;
     const int row = static_cast<int>(nID) - IDC_ROW_WRITE_FIRST;
     if (row < 0 || row >= m_nDioCount)
@@ -32,7 +32,7 @@ void CMainDlg::OnRowWrite(UINT nID) {
 }
 
 void CMainDlg::OnRowRead(UINT nID) {
-    if (m_socket < 0)
+    if (!m_connection.IsOpen())
         return;
     const int row = static_cast<int>(nID) - IDC_ROW_READ_FIRST;
     if (row < 0 || row >= m_nDioCount)
@@ -42,7 +42,7 @@ void CMainDlg::OnRowRead(UINT nID) {
 }
 
 void CMainDlg::OnMultiRead() {
-    if (m_socket < 0)
+    if (!m_connection.IsOpen())
         return;
     const int start = ReadDioNumber(m_cbStartDio);
     const int end = ReadDioNumber(m_cbEndDio);
@@ -54,7 +54,7 @@ void CMainDlg::OnMultiRead() {
 }
 
 void CMainDlg::OnMultiWrite() {
-    if (m_socket < 0)
+    if (!m_connection.IsOpen())
         return;
     const int start = ReadDioNumber(m_cbStartDio);
     const int end = ReadDioNumber(m_cbEndDio);

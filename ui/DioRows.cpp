@@ -82,7 +82,7 @@ void CMainDlg::BuildDioRows(int count) {
         return rect;
     };
     HFONT hFont = GetFont();
-    const bool bConnected = m_socket >= 0;
+    const bool bConnected = m_connection.IsOpen();
 
     for (int r = 0; r < count; ++r) {
         const int y = 10 + 30 * r;
@@ -149,47 +149,18 @@ int CMainDlg::GetRowState(int r) const {
     return m_ppStateCombos[r]->GetCurSel();
 }
 
-// On the interface thread the selection changes at once. The receive worker only notes it:
-// a chunk's selections are handed over together (QueueRowUpdates) and applied on the interface
-// thread, where each row is checked against the rows that exist at that moment
-// (OnApplyRowUpdates). So an update can never reach a row that a model change has destroyed.
+// Called on the interface thread only. The receive worker's updates come through the receive
+// path's hand-off instead (ApplyRowUpdates), so they can never reach a row that a model change
+// has destroyed.
 void CMainDlg::SetRowMode(int r, int v) {
-    if (OnInterfaceThread())
-        m_ppModeCombos[r]->SetCurSel(v);
-    else
-        m_rowUpdates.SetMode(r, v);
+    m_ppModeCombos[r]->SetCurSel(v);
 }
 
 void CMainDlg::SetRowState(int r, int v) {
-    if (OnInterfaceThread())
-        m_ppStateCombos[r]->SetCurSel(v);
-    else
-        m_rowUpdates.SetState(r, v);
+    m_ppStateCombos[r]->SetCurSel(v);
 }
 
-void CMainDlg::QueueRowUpdates() {
-    if (m_rowUpdates.Empty())
-        return;
-    bool bPost = false;
-    {
-        CSingleLock lock(m_rowLock);
-        m_rowUpdates.MoveInto(m_pendingRows);
-        bPost = !m_bRowsPosted;
-        m_bRowsPosted = true;
-    }
-    if (bPost && !PostMessage(WM_APPLY_ROW_UPDATES)) {
-        CSingleLock lock(m_rowLock);
-        m_bRowsPosted = false;
-    }
-}
-
-LRESULT CMainDlg::OnApplyRowUpdates(WPARAM, LPARAM) {
-    CRowUpdateBatch updates;
-    {
-        CSingleLock lock(m_rowLock);
-        m_pendingRows.MoveInto(updates);
-        m_bRowsPosted = false;
-    }
+void CMainDlg::ApplyRowUpdates(CRowUpdateBatch& updates) {
     auto select = [](CComboBox* pCombo, int value) {
         if (value != CRowUpdateBatch::NONE && pCombo->GetCurSel() != value)
             pCombo->SetCurSel(value);
@@ -201,7 +172,6 @@ LRESULT CMainDlg::OnApplyRowUpdates(WPARAM, LPARAM) {
         select(m_ppModeCombos[row], mode);
         select(m_ppStateCombos[row], state);
     });
-    return 0;
 }
 
 void CMainDlg::EnableRowButtons(bool bEnable) {

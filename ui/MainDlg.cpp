@@ -26,17 +26,15 @@ BEGIN_MESSAGE_MAP(CMainDlg, CDialog)
     ON_COMMAND_RANGE(IDC_ROW_READ_FIRST, IDC_ROW_READ_LAST, OnRowRead)
     ON_COMMAND_RANGE(ID_TARGET_MODEL_FIRST, ID_TARGET_MODEL_LAST, OnTargetModel)
     ON_MESSAGE(WM_CONNECTION_CLOSED, OnConnectionClosed)
-    ON_MESSAGE(WM_LOG_FLUSH, OnLogFlush)
-    ON_MESSAGE(WM_LOG_SCHEDULE, OnLogSchedule)
+    ON_MESSAGE(WM_CONNECTION_RECEIVED, OnConnectionReceived)
     ON_WM_TIMER()
-    ON_MESSAGE(WM_APPLY_ROW_UPDATES, OnApplyRowUpdates)
     ON_WM_DESTROY()
 END_MESSAGE_MAP()
 
 CMainDlg::CMainDlg(CWnd* pParent)
     : CDialog(IDD_MAIN, pParent), m_nPendingStart(-1), m_nDioCount(0), m_nMinHeight(-1),
       m_nLastWndHeight(-1), m_nLastWndWidth(-1), m_nLastClientHeight(-1), m_nLastClientWidth(-1),
-      m_socket(-1) {
+      m_connection(*this, static_cast<std::size_t>(LOG_CAP_CHARS)) {
     m_hIcon = ::LoadIconA(AfxGetInstanceHandle(), MAKEINTRESOURCEA(IDR_MAINFRAME));
 }
 
@@ -93,9 +91,8 @@ BOOL CMainDlg::OnInitDialog() {
     ModifyStyle(m_cbStartDio.GetEditCtrl(), 0, ES_NUMBER);
     ModifyStyle(m_cbEndDio.GetEditCtrl(), 0, ES_NUMBER);
 
-    m_pLogLock = std::make_unique<CCriticalSection>();
+    m_connection.SetNotifyWindow(m_hWnd, WM_CONNECTION_RECEIVED, WM_CONNECTION_CLOSED);
 
-    m_socket = -1;
     m_ppLabels = nullptr;
     m_ppModeCombos = nullptr;
     m_ppStateCombos = nullptr;
@@ -126,7 +123,7 @@ BOOL CMainDlg::OnInitDialog() {
 
 void CMainDlg::OnOK() {
     // Enter connects; it never closes the window.
-    if (m_socket < 0)
+    if (!m_connection.IsOpen())
         OnConnect();
 }
 
@@ -135,14 +132,14 @@ void CMainDlg::OnCancel() {
 }
 
 void CMainDlg::OnClose() {
-    StopReceiveWorker();
+    m_connection.Stop();
     EndDialog(IDCANCEL);
     Default();
 }
 
 void CMainDlg::OnDestroy() {
     // Normally done already by OnClose; whatever ends the dialog, the worker never outlives it.
-    StopReceiveWorker();
+    m_connection.Stop();
     Default();
 }
 

@@ -7,31 +7,29 @@
 //   ui/DioRows.cpp            target models and the DIO rows
 //   ui/RowScrolling.cpp       scrolling the row panel
 //   ui/WindowResizing.cpp     following the window's size
-//   connection/DeviceConnection.cpp   connecting, the receive worker, the end of a connection
+//   ui/ConnectionHandlers.cpp connecting, disconnecting, taking what the receive path hands over
 //   protocol/CommandHandlers.cpp      the Write and Read buttons
 //   app/AboutDlg.cpp          the About box command
+// The connection itself, its receive worker and the reply parser are one object,
+// CDeviceConnection (connection/DeviceConnection.h).
 #pragma once
 
+#include "connection/DeviceConnection.h"
 #include "connection/RowUpdateBatch.h"
 #include "platform/Controls.h"
-#include "platform/CriticalSection.h"
 #include "platform/Dialog.h"
 #include "platform/Font.h"
-#include "platform/WorkerThread.h"
 #include "protocol/DioReplyParser.h"
 #include "ui/DioPanel.h"
 
 #include <atomic>
-#include <memory>
+#include <chrono>
+#include <string>
 
 // Sent by the receive worker when the connection has ended; handled while the worker waits.
 constexpr UINT WM_CONNECTION_CLOSED = WM_USER + 300;
-// Sent by the receive worker when much log text waits: move it into the log pane now.
-constexpr UINT WM_LOG_FLUSH = WM_USER + 301;
-// Posted by the receive worker when log text starts waiting: move it into the pane soon.
-constexpr UINT WM_LOG_SCHEDULE = WM_USER + 302;
-// Posted by the receive worker: apply the row selections decoded from the device's replies.
-constexpr UINT WM_APPLY_ROW_UPDATES = WM_USER + 303;
+// Posted by the receive path when log text or row updates start waiting (one at a time).
+constexpr UINT WM_CONNECTION_RECEIVED = WM_USER + 301;
 
 class CMainDlg : public CDialog, public CDioReplySink {
 public:
@@ -41,7 +39,7 @@ public:
     // Log pane. Both may be called on either thread.
     void AppendLog(const CString& text);
     void LogTraffic(BYTE bSent, const BYTE* pData, int nCount);
-    // Moves the text that waits for the log pane into it now (interface thread).
+    // Applies everything that waits for the pane and the rows now (interface thread).
     void FlushLog();
 
     // Row set. Row r must be below m_nDioCount; callers check.
@@ -52,13 +50,10 @@ public:
     void EnableRowButtons(bool bEnable);
 
     // Reply sink: what the reply parser reads and clears. The integers are shared with the
-    // interface thread and only ever read or written whole, so no ordering is asked for.
+    // receive worker and only ever read or written whole, so no ordering is asked for.
     int GetRowCount() final { return m_nDioCount.load(std::memory_order_relaxed); }
     int GetPendingStart() final { return m_nPendingStart.load(std::memory_order_relaxed); }
     void ClearPendingStart() final { m_nPendingStart.store(-1, std::memory_order_relaxed); }
-
-    // The receive worker's body, on the worker thread.
-    UINT ReceiveLoop();
 
 protected:
     BOOL OnInitDialog() override;
@@ -80,20 +75,16 @@ protected:
 
     // Log pane
     void OnClearLog();
-    LRESULT OnLogFlush(WPARAM wParam, LPARAM lParam);
-    LRESULT OnLogSchedule(WPARAM wParam, LPARAM lParam);
-    void OnTimer(UINT_PTR nIDEvent);
-    void ScheduleLogFlush();
-    void WriteToLogPane(const CString& text);
+    // Writes text at the end of the pane under its cap; bStartAfresh empties the pane first.
+    void WriteToLogPane(const CString& text, bool bStartAfresh);
 
     // Target models and rows
     void SetupTargetModelMenu();
     void OnTargetModel(UINT nID);
     void BuildDioRows(int count);
     void DiscardDioRows();
-    // Hands the row selections decoded from one chunk to the interface thread (worker).
-    void QueueRowUpdates();
-    LRESULT OnApplyRowUpdates(WPARAM wParam, LPARAM lParam);
+    // Selects what the device reported in rows that still exist.
+    void ApplyRowUpdates(CRowUpdateBatch& updates);
 
     // Scrolling and sizing
     void UpdateRowScroll();
@@ -107,8 +98,14 @@ protected:
     void OnConnect();
     LRESULT OnConnectionClosed(WPARAM wParam, LPARAM lParam);
     void ShowConnectedState(bool bConnected);
-    void StopReceiveWorker();
-    void JoinReceiveWorker();
+    // What the receive path hands over is applied at a pace the interface thread can afford:
+    // at once when the last apply is long enough ago, otherwise by a timer, which yields to
+    // input and painting.
+    LRESULT OnConnectionReceived(WPARAM wParam, LPARAM lParam);
+    void ScheduleApply();
+    void OnTimer(UINT_PTR nIDEvent);
+    // Applies the row updates and up to maxChars of log text that wait.
+    void ApplyReceived(std::size_t maxChars);
 
     // Commands
     void OnRowWrite(UINT nID);
@@ -120,8 +117,6 @@ protected:
     void SendRequest(const std::uint8_t* pFrame, std::size_t nLength);
 
     bool OnInterfaceThread() const { return ::GetCurrentThreadId() == m_nUiThreadId; }
-    // m_socket as the socket layer takes it.
-    SOCKET Socket() const { return static_cast<SOCKET>(m_socket.load()); }
 
     std::atomic<int> m_nPendingStart;
     std::atomic<int> m_nDioCount;
@@ -153,8 +148,6 @@ protected:
     int m_nLastClientHeight;
     int m_nLastClientWidth;
     CFont m_fontLog;
-    std::atomic<int> m_socket;
-    std::unique_ptr<CCriticalSection> m_pLogLock;
     CButton** m_ppReadButtons = nullptr;
     CButton** m_ppWriteButtons = nullptr;
     CComboBox** m_ppStateCombos = nullptr;
@@ -162,23 +155,14 @@ protected:
     CStatic** m_ppLabels = nullptr;
     HICON m_hIcon;
 
-    // The receive worker of the current (or just ended) connection.
-    std::unique_ptr<CWinThread> m_pReceiveThread;
-    // Row selections decoded by the worker from the chunk being handled (worker only).
-    CRowUpdateBatch m_rowUpdates;
-    // Row selections handed over and not yet applied, and whether the interface thread has
-    // been told. Both guarded by m_rowLock.
-    CCriticalSection m_rowLock;
-    CRowUpdateBatch m_pendingRows;
-    bool m_bRowsPosted = false;
-    // Log text appended but not yet in the pane, and whether a flush is on its way.
-    // Both guarded by m_pLogLock.
-    CString m_strPendingLog;
-    bool m_bLogFlushScheduled = false;
     DWORD m_nUiThreadId = 0;
+
+    // The device connection: socket, receive worker, parser, and what it hands over. Declared
+    // last, so it is gone (its worker long stopped) before anything it reads.
+    CDeviceConnection m_connection;
+    // When the next apply of what it hands over may run, and whether a timer waits for that.
+    std::chrono::steady_clock::time_point m_nextApply{};
+    bool m_bApplyTimer = false;
 
     DECLARE_MESSAGE_MAP()
 };
-
-// The receive worker's entry: pParam is the dialog.
-UINT ReceiveThreadProc(LPVOID pParam);

@@ -1,46 +1,19 @@
 // The log pane: appends from both threads, the traffic dump, clearing.
 //
-// Appends go into a queue under the log lock and reach the control on the interface thread
-// only, in one replacement for everything waiting. So the lock is never held while a thread
-// waits for the other, and appends stay whole and in order.
-//
-// The queue is moved into the pane a moment after text starts waiting (a timer, which yields
-// to every other message), so row updates and the operator's clicks are never held up behind
-// the log, and a burst of traffic costs one control update instead of one per append. When
-// much text waits, the receive worker has it moved at once and waits for that, which slows the
-// device down through TCP instead of letting the queue grow without bound.
+// Appends go to the receive path's log hand-off, in order, whichever thread makes them; only
+// the interface thread writes the pane, when it takes what waits (ApplyReceived). The
+// hand-off keeps no more than the pane could show, so a device that talks faster than the
+// pane can draw costs no backlog: the pane then shows the newest traffic.
+#include "protocol/TrafficDump.h"
 #include "ui/LogCap.h"
 #include "ui/MainDlg.h"
-#include "protocol/TrafficDump.h"
-
-namespace {
-constexpr UINT_PTR LOG_FLUSH_TIMER = 1;
-constexpr UINT LOG_FLUSH_DELAY_MS = 15;
-} // namespace
 
 void CMainDlg::AppendLog(const CString& text) {
-    const bool bWorker = !OnInterfaceThread();
-    bool bSchedule = false;
-    bool bFlushNow = false;
-    {
-        CSingleLock lock(*m_pLogLock);
-        m_strPendingLog += text;
-        bFlushNow = bWorker && m_strPendingLog.size() >= LOG_PENDING_LIMIT;
-        bSchedule = !bFlushNow && !m_bLogFlushScheduled;
-        if (bSchedule)
-            m_bLogFlushScheduled = true;
-    }
-    if (bFlushNow) {
-        SendMessage(WM_LOG_FLUSH);
-    } else if (bSchedule) {
-        if (!bWorker) {
-            ScheduleLogFlush();
-        } else if (!PostMessage(WM_LOG_SCHEDULE)) {
-            // The queue is full; the next append tries again.
-            CSingleLock lock(*m_pLogLock);
-            m_bLogFlushScheduled = false;
-        }
-    }
+    m_connection.AppendLog(text);
+    if (OnInterfaceThread())
+        ScheduleApply();
+    else
+        m_connection.Signal();
 }
 
 void CMainDlg::LogTraffic(BYTE bSent, const BYTE* pData, int nCount) {
@@ -48,41 +21,11 @@ void CMainDlg::LogTraffic(BYTE bSent, const BYTE* pData, int nCount) {
                                 nCount));
 }
 
-void CMainDlg::ScheduleLogFlush() {
-    if (::SetTimer(m_hWnd, LOG_FLUSH_TIMER, LOG_FLUSH_DELAY_MS, nullptr) == 0)
-        FlushLog();
-}
-
-LRESULT CMainDlg::OnLogSchedule(WPARAM, LPARAM) {
-    ScheduleLogFlush();
-    return 0;
-}
-
-void CMainDlg::OnTimer(UINT_PTR nIDEvent) {
-    if (nIDEvent == LOG_FLUSH_TIMER)
-        FlushLog();
-    else
-        Default();
-}
-
-LRESULT CMainDlg::OnLogFlush(WPARAM, LPARAM) {
-    FlushLog();
-    return 0;
-}
-
 void CMainDlg::FlushLog() {
-    ::KillTimer(m_hWnd, LOG_FLUSH_TIMER);
-    CString text;
-    {
-        CSingleLock lock(*m_pLogLock);
-        text.swap(m_strPendingLog);
-        m_bLogFlushScheduled = false;
-    }
-    if (!text.empty())
-        WriteToLogPane(text);
+    ApplyReceived(static_cast<std::size_t>(-1));
 }
 
-void CMainDlg::WriteToLogPane(const CString& text) {
+void CMainDlg::WriteToLogPane(const CString& text, bool bStartAfresh) {
     // Text longer than the cap: only its newest whole lines go in, and everything already in
     // the log, being older than what was dropped, goes out.
     std::size_t from = 0;
@@ -95,7 +38,7 @@ void CMainDlg::WriteToLogPane(const CString& text) {
     // otherwise repaint for each step, which costs more than the change itself.
     m_richLog.SendMessage(WM_SETREDRAW, FALSE);
     const long length = m_richLog.GetTextLength();
-    const long trim = from > 0 ? length : LogCharsToTrim(length, incoming);
+    const long trim = from > 0 || bStartAfresh ? length : LogCharsToTrim(length, incoming);
     if (trim >= length) {
         if (length > 0)
             m_richLog.SetWindowText("");
@@ -119,5 +62,7 @@ void CMainDlg::WriteToLogPane(const CString& text) {
 }
 
 void CMainDlg::OnClearLog() {
+    // Text still on its way was received before the click: it goes too.
+    m_connection.ClearLog();
     m_richLog.SetWindowText("");
 }

@@ -43,10 +43,10 @@ bool WaitDisconnected(const CDialogHarness& h) {
            IsNotConnectedLayout(h);
 }
 
-int Socket(const CTestDialogHarness& h) {
-    int s = 0;
-    h.OnUiThread([&] { s = h.TestDlg().m_socket; });
-    return s;
+bool ConnectionOpen(const CTestDialogHarness& h) {
+    bool open = false;
+    h.OnUiThread([&] { open = h.TestDlg().m_connection.IsOpen(); });
+    return open;
 }
 } // namespace
 
@@ -78,7 +78,7 @@ TEST(Connection, EveryFailedAttemptShowsConnectFailAndChangesNothing) {
         EXPECT_EQ(h.Text(1006), target);
         EXPECT_EQ(h.Text(1007), port);
         EXPECT_TRUE(IsNotConnectedLayout(h));
-        EXPECT_EQ(Socket(h), -1);
+        EXPECT_FALSE(ConnectionOpen(h));
     }
 }
 
@@ -91,7 +91,7 @@ TEST(Connection, ConnectingLogsTheTargetAsTypedAndSwitchesTheControls) {
     ASSERT_TRUE(peer.Accept());
     EXPECT_EQ(h.LogText(), "Connected to 127.0.0.1:00" + peer.PortText() + "\r\n");
     EXPECT_TRUE(IsConnectedLayout(h));
-    EXPECT_GE(Socket(h), 0);
+    EXPECT_TRUE(ConnectionOpen(h));
     EXPECT_TRUE(h.Boxes().empty());
     HWND hFocus = nullptr;
     h.OnUiThread([&] { hFocus = ::GetFocus(); });
@@ -136,7 +136,7 @@ TEST(Connection, DisconnectOnlyStopsSendingUntilTheDeviceCloses) {
     EXPECT_EQ(h.LogText(), "Connected to 127.0.0.1:" + peer.PortText() +
                                "\r\n< 01 02 00 03 01 01 01" + std::string(27, ' ') +
                                " | .......\r\nDisconnected\r\n");
-    EXPECT_EQ(Socket(h), -1);
+    EXPECT_FALSE(ConnectionOpen(h));
 }
 
 TEST(Connection, DeviceResetEndsTheConnectionLikeAClose) {
@@ -201,8 +201,9 @@ TEST(Connection, SwitchingModelsWhileRepliesStreamInNeverTouchesRemovedRows) {
     h.Command(2002);
     std::atomic<bool> streaming{true};
     std::thread device([&] {
-        // Range replies for all nine rows, flipping values, as fast as they go.
-        for (int i = 0; streaming; ++i) {
+        // Range replies for all nine rows, flipping values, as fast as they go (a bounded
+        // number, so that nothing is left to drain on a slow machine).
+        for (int i = 0; streaming && i < 20000; ++i) {
             Bytes reply{0x05, 0x02, 0x00, 18};
             for (int r = 0; r < 9; ++r) {
                 reply.push_back(static_cast<std::uint8_t>((i + r) & 1));
@@ -295,4 +296,77 @@ TEST(Connection, AWorkerThatCannotStartGivesTheConnectionUpAndSaysSo) {
     EXPECT_EQ(boxes[0].text,
               "Cannot receive from the device: the receive thread could not be started.");
     EXPECT_EQ(boxes[0].hIcon, ::LoadIconA(nullptr, IDI_HAND));
+}
+
+TEST(Connection, ARequestTheDeviceHasNoRoomForIsGivenUpUnsentInsteadOfHanging) {
+    CTestDialogHarness h;
+    CTestPeer peer(4096);
+    Connect(h, peer);
+    SOCKET s = INVALID_SOCKET;
+    h.OnUiThread([&] { s = h.TestDlg().m_connection.Socket(); });
+    // The device stops reading. Fixed, small buffers on both ends (so that they do not grow),
+    // filled until a send blocks.
+    const int sendBuffer = 8192;
+    ::setsockopt(s, SOL_SOCKET, SO_SNDBUF, reinterpret_cast<const char*>(&sendBuffer),
+                 sizeof sendBuffer);
+    std::thread filler([s] {
+        const std::vector<char> block(65536, 0x55);
+        while (::send(s, block.data(), static_cast<int>(block.size()), 0) > 0) {
+        }
+    });
+    auto full = [s] {
+        fd_set writable;
+        FD_ZERO(&writable);
+        FD_SET(s, &writable);
+        timeval now{0, 0};
+        return ::select(0, nullptr, &writable, nullptr, &now) == 0;
+    };
+    ASSERT_TRUE(WaitUntil(full, std::chrono::seconds(20)));
+
+    // The click comes back, nothing of it went out, and the log says so with the bare mark.
+    const std::string before = h.LogText();
+    DWORD_PTR result = 0;
+    const bool answered =
+        ::SendMessageTimeoutA(h.Item(2401), BM_CLICK, 0, 0, SMTO_NORMAL, 5000, &result) != 0;
+    if (!answered)
+        peer.Reset(); // frees the window before the test ends
+    ASSERT_TRUE(answered) << "the click hung in send";
+    EXPECT_EQ(h.LogText(), before + ">");
+    // And the window still answers Disconnect.
+    h.Click(1022);
+    peer.Reset();
+    filler.join();
+    EXPECT_TRUE(WaitDisconnected(h));
+}
+
+namespace {
+struct WorkerStandIn {
+    HWND hWnd;
+    std::atomic<bool> finished{false};
+};
+
+// Sends to the waiting thread and waits for the answer, as the receive worker does at the end
+// of a connection, then takes a while over its last steps.
+UINT StandInProc(LPVOID pParam) {
+    auto* pWorker = static_cast<WorkerStandIn*>(pParam);
+    ::SendMessageA(pWorker->hWnd, WM_NULL, 0, 0);
+    ::Sleep(150);
+    pWorker->finished = true;
+    return 0;
+}
+} // namespace
+
+TEST(Connection, AFailingWaitForTheWorkerStillWaitsUntilItHasFinished) {
+    WorkerStandIn worker;
+    worker.hWnd =
+        ::CreateWindowExA(0, "STATIC", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+    std::unique_ptr<CWinThread> pThread = AfxBeginThread(&StandInProc, &worker);
+    ASSERT_NE(pThread, nullptr);
+    const WorkerWaitFunction failing = [](HANDLE, DWORD) -> DWORD {
+        return WAIT_FAILED;
+    };
+    EXPECT_TRUE(WaitServingSentMessages(pThread->m_hThread, worker.finished, 10000, failing));
+    EXPECT_TRUE(worker.finished);
+    ::WaitForSingleObject(pThread->m_hThread, INFINITE);
+    ::DestroyWindow(worker.hWnd);
 }

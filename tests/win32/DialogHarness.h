@@ -60,7 +60,7 @@ public:
 
     // The log pane's text, once whatever waits for it is in.
     std::string LogText() const {
-        Send(m_hDialog, WM_LOG_FLUSH);
+        OnUiThread([this] { m_pDialog->FlushLog(); });
         return Text(Item(1016));
     }
 
@@ -96,6 +96,7 @@ bool WaitUntil(const std::function<bool()>& pred,
 // The main dialog with its inner state readable by tests (read it on the dialog's thread).
 class CTestMainDlg : public CMainDlg {
 public:
+    using CMainDlg::m_connection;
     using CMainDlg::m_fontLog;
     using CMainDlg::m_nDioCount;
     using CMainDlg::m_nLastClientHeight;
@@ -110,7 +111,6 @@ public:
     using CMainDlg::m_ppReadButtons;
     using CMainDlg::m_ppStateCombos;
     using CMainDlg::m_ppWriteButtons;
-    using CMainDlg::m_socket;
 };
 
 // A harness whose dialog is a CTestMainDlg.

@@ -2,6 +2,7 @@
 // their clicks passed on to the dialog, scrolled with the panel's scroll bar, and following the
 // window's size.
 #include "tests/win32/DialogHarness.h"
+#include "tests/win32/TestPeer.h"
 
 #include <gtest/gtest.h>
 
@@ -224,15 +225,17 @@ TEST(DioRows, ChoosingTheCheckedModelAgainStillRebuildsAndLosesSelections) {
 
 TEST(DioRows, RowButtonsAreEnabledExactlyWhenBuiltWithAConnectionOpen) {
     CTestDialogHarness h;
-    // Rows only look at whether a socket is open; pretend one is.
-    h.OnUiThread([&] { h.TestDlg().m_socket = 1234; });
+    CTestPeer peer;
+    h.ConnectTo(peer.PortText());
+    ASSERT_TRUE(peer.Accept());
     h.Command(2002);
     for (int r = 0; r < 9; ++r) {
         EXPECT_TRUE(h.Enabled(2301 + r));
         EXPECT_TRUE(h.Enabled(2401 + r));
         EXPECT_TRUE(h.Enabled(2101 + r));
     }
-    h.OnUiThread([&] { h.TestDlg().m_socket = -1; });
+    peer.Close();
+    ASSERT_TRUE(WaitUntil([&] { return h.Text(1022) == "&Connect"; }));
     h.Command(2001);
     for (int r = 0; r < 4; ++r) {
         EXPECT_FALSE(h.Enabled(2301 + r));

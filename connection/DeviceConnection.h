@@ -1,0 +1,108 @@
+// The receive path: the one TCP connection to a device, the worker that receives on it, the
+// reply parser, and what the worker hands to the interface thread (log text and row updates).
+//
+// The worker reads and decodes as fast as the device sends and never waits for the interface
+// thread until the connection has ended. What it produces waits here, bounded: the newest log
+// text the pane could show and the newest state of each row. It tells the dialog's window with
+// one posted message at a time, and the dialog takes what waits at a pace it can afford
+// (TakeReceived), so the hand-off never crowds out the operator's input. It touches no window
+// but by posting or sending to that handle.
+#pragma once
+
+#include "connection/LogHandOff.h"
+#include "connection/RowUpdateBatch.h"
+#include "platform/CriticalSection.h"
+#include "platform/WorkerThread.h"
+#include "protocol/DioReplyParser.h"
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+class CDeviceConnection {
+public:
+    // rows answers the row count and the pending range start for the worker's parser, on the
+    // worker's thread (both are atomic integers there); the row updates it decodes are handed
+    // over instead of being applied. logKeepChars: the most text the log pane could show.
+    CDeviceConnection(CDioReplySink& rows, std::size_t logKeepChars);
+    // The worker must have been stopped (Stop) before.
+    ~CDeviceConnection();
+    CDeviceConnection(const CDeviceConnection&) = delete;
+    CDeviceConnection& operator=(const CDeviceConnection&) = delete;
+
+    // The window told about what the worker produced: nReceived is posted (never more than one
+    // waiting at a time), nClosed is sent once the connection has ended, and the worker waits
+    // for it to be handled.
+    void SetNotifyWindow(HWND hWnd, UINT nReceived, UINT nClosed);
+
+    // A connection is open exactly while this holds (also after a disconnect was asked for,
+    // until the device has closed its side).
+    bool IsOpen() const { return m_socket.load() >= 0; }
+    // The socket as the socket layer takes it (INVALID_SOCKET when not open).
+    SOCKET Socket() const { return static_cast<SOCKET>(m_socket.load()); }
+
+    // Interface thread. Connects a blocking TCP socket to a numeric IPv4 address; on failure
+    // the socket is closed again and false is answered.
+    bool Open(const char* pszAddress, std::uint16_t port);
+    // Starts the worker for the open connection; false when it cannot be started.
+    bool StartWorker();
+    // Sends one request whole, or nothing: when the socket cannot take more within a short
+    // wait (a device that stopped reading), nothing is sent and -1 is answered, as for a
+    // failed send. Otherwise what send answered.
+    int Send(const std::uint8_t* pData, std::size_t nLength);
+    // Asks to disconnect: no more sending; the connection ends when the device closes.
+    void ShutdownSend();
+    // Closes the socket at the end of the connection (the worker has seen it end).
+    void Close();
+    // Ends the connection at once, whatever the device does, and waits for the worker to end,
+    // still handling what it sends meanwhile (its last message). For closing the window.
+    void Stop();
+
+    // Any thread: text for the log pane, after everything appended before it.
+    void AppendLog(std::string text);
+    // Any thread: tells the window that something waits, unless it has been told already.
+    void Signal();
+    // Interface thread: takes the row updates that wait and, oldest first, about maxChars of
+    // log text (whole appends). Answers whether log text was dropped ahead of it (see
+    // CLogHandOff). After this, the next thing that arrives is signalled again.
+    bool TakeReceived(std::string& text, std::size_t maxChars, CRowUpdateBatch& rows);
+    // Whether log text or row updates still wait.
+    bool HasReceived() const;
+    // Drops the log text that waits (the log is being cleared).
+    void ClearLog();
+
+private:
+    friend UINT ReceiveThreadProc(LPVOID pParam);
+    UINT ReceiveLoop();
+
+    CDioReplySink& m_rows;
+    HWND m_hNotify = nullptr;
+    UINT m_nReceivedMsg = 0;
+    UINT m_nClosedMsg = 0;
+
+    std::atomic<int> m_socket{-1};
+    std::unique_ptr<CWinThread> m_pWorker;
+    // Set by the worker once it no longer uses this object or the window.
+    std::atomic<bool> m_bWorkerDone{false};
+
+    // Guards the two hand-offs, so a reply's log line and its row update arrive together.
+    mutable CCriticalSection m_lock;
+    CLogHandOff m_log;
+    CRowUpdateBatch m_rowUpdates;
+    std::atomic<bool> m_bSignalled{false};
+};
+
+// The worker's entry: pParam is the connection.
+UINT ReceiveThreadProc(LPVOID pParam);
+
+// How a wait for the worker waits: MsgWaitForMultipleObjects' shape (one handle, time-out,
+// QS_SENDMESSAGE). Replaceable so that tests can make it fail.
+using WorkerWaitFunction = DWORD (*)(HANDLE hThread, DWORD nTimeoutMs);
+
+// Waits until the thread has ended, while still handling the messages other threads send to
+// this one (the worker sends to the dialog and waits for the answer). When the wait itself
+// fails, it relies on finished, which the thread sets after its last use of anything shared,
+// and keeps handling sent messages until then. False when the time-out passed first.
+bool WaitServingSentMessages(HANDLE hThread, const std::atomic<bool>& finished, DWORD timeoutMs,
+                             WorkerWaitFunction wait = nullptr);

@@ -1,0 +1,38 @@
+// Log text on its way from whoever produced it (the receive worker, the command handlers, the
+// connection's own lines) to the log pane, which the interface thread fills at its own pace.
+//
+// It keeps only what the pane could still show: once more than that waits, the oldest
+// appends go, so a device that talks faster than the pane can draw costs bounded memory and
+// no backlog. The pane learns that text went missing before what it takes next: everything
+// it shows is then older than the gap, so it starts afresh and stays one contiguous tail.
+//
+// Not locked: the receive path guards it together with the row updates it hands over.
+#pragma once
+
+#include <cstddef>
+#include <deque>
+#include <string>
+
+class CLogHandOff {
+public:
+    // keepChars: the most the pane could show; at least that much of the newest text is kept.
+    explicit CLogHandOff(std::size_t keepChars) : m_nKeepChars(keepChars) {}
+
+    // Adds one append (whole lines, or a bare direction mark) after everything waiting.
+    void Append(std::string text);
+    // Moves whole appends, oldest first, into out (which it empties first) until it holds at
+    // least maxChars or nothing is left. Answers whether text was dropped ahead of them since
+    // the last take.
+    bool Take(std::string& out, std::size_t maxChars);
+    // Drops everything waiting; the next take starts afresh without a gap.
+    void Clear();
+
+    bool Empty() const { return m_pieces.empty(); }
+    std::size_t Chars() const { return m_nChars; }
+
+private:
+    const std::size_t m_nKeepChars;
+    std::deque<std::string> m_pieces;
+    std::size_t m_nChars = 0;
+    bool m_bGap = false;
+};

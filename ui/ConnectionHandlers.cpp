@@ -1,0 +1,116 @@
+// The dialog's side of the device connection: connecting and disconnecting, the controls of
+// each state, the end of a connection, and taking in what the receive path hands over.
+#include "connection/PortNumber.h"
+#include "platform/CString.h"
+#include "ui/LogCap.h"
+#include "ui/MainDlg.h"
+
+namespace {
+constexpr UINT_PTR APPLY_TIMER = 1;
+// Applies of received text and rows are at least this far apart, and at least as far apart
+// as the last one took: the interface thread spends at most half its time on them, and input
+// and painting always get through in between.
+constexpr auto APPLY_MIN_GAP = std::chrono::milliseconds(10);
+// Log text written into the pane by one paced apply: one trim and one append of this size
+// stay cheap even in Wine's rich edit. More waits for the next apply (or is overtaken).
+constexpr std::size_t APPLY_MAX_LOG_CHARS = 4 * 1024;
+} // namespace
+
+void CMainDlg::OnConnect() {
+    if (m_connection.IsOpen()) {
+        // Disconnect: stop sending; the connection ends when the device closes its side.
+        m_connection.ShutdownSend();
+        return;
+    }
+
+    const CString target = m_editTarget.GetWindowText();
+    const CString port = m_editPort.GetWindowText();
+    if (!m_connection.Open(target.c_str(), ParsePortNumber(port))) {
+        MessageBox("Connect fail", nullptr, MB_ICONSTOP | MB_OK);
+        return;
+    }
+
+    ShowConnectedState(true);
+    m_btnConnect.SetFocus();
+    AppendLog(FormatString("Connected to %s:%s\r\n", target.c_str(), port.c_str()));
+
+    if (!StartReceiveWorker()) {
+        // Without a worker nothing would ever be received nor the end of the connection
+        // noticed: give the connection up at once.
+        m_connection.Close();
+        ShowConnectedState(false);
+        AppendLog("Disconnected\r\n");
+        MessageBox("Cannot receive from the device: the receive thread could not be started.",
+                   nullptr, MB_ICONSTOP | MB_OK);
+    }
+}
+
+bool CMainDlg::StartReceiveWorker() {
+    return m_connection.StartWorker();
+}
+
+void CMainDlg::ShowConnectedState(bool bConnected) {
+    m_btnConnect.SetWindowText(bConnected ? "Dis&connect" : "&Connect");
+    m_btnMultiWrite.EnableWindow(bConnected);
+    m_btnMultiRead.EnableWindow(bConnected);
+    EnableRowButtons(bConnected);
+    m_editTarget.EnableWindow(!bConnected);
+    m_editPort.EnableWindow(!bConnected);
+}
+
+LRESULT CMainDlg::OnConnectionClosed(WPARAM, LPARAM) {
+    m_connection.Close();
+    ShowConnectedState(false);
+    // After every received dump, which all wait in the hand-off already.
+    AppendLog("Disconnected\r\n");
+    m_btnConnect.EnableWindow(TRUE);
+    return 0;
+}
+
+LRESULT CMainDlg::OnConnectionReceived(WPARAM, LPARAM) {
+    ScheduleApply();
+    return 0;
+}
+
+void CMainDlg::ScheduleApply() {
+    if (m_bApplyTimer)
+        return;
+    const auto now = std::chrono::steady_clock::now();
+    if (now >= m_nextApply) {
+        ApplyReceived(APPLY_MAX_LOG_CHARS);
+        return;
+    }
+    const auto wait = std::chrono::ceil<std::chrono::milliseconds>(m_nextApply - now);
+    if (::SetTimer(m_hWnd, APPLY_TIMER, static_cast<UINT>(wait.count()), nullptr) != 0)
+        m_bApplyTimer = true;
+    else
+        ApplyReceived(APPLY_MAX_LOG_CHARS);
+}
+
+void CMainDlg::OnTimer(UINT_PTR nIDEvent) {
+    if (nIDEvent != APPLY_TIMER) {
+        Default();
+        return;
+    }
+    ApplyReceived(APPLY_MAX_LOG_CHARS);
+}
+
+void CMainDlg::ApplyReceived(std::size_t maxChars) {
+    if (m_bApplyTimer) {
+        ::KillTimer(m_hWnd, APPLY_TIMER);
+        m_bApplyTimer = false;
+    }
+    const auto start = std::chrono::steady_clock::now();
+    CRowUpdateBatch rows;
+    std::string text;
+    const bool bGap = m_connection.TakeReceived(text, maxChars, rows);
+    // The rows first: the cheap part, and what the operator waits for.
+    ApplyRowUpdates(rows);
+    if (!text.empty() || bGap)
+        WriteToLogPane(text, bGap);
+    const auto end = std::chrono::steady_clock::now();
+    m_nextApply = end + std::max<std::chrono::steady_clock::duration>(APPLY_MIN_GAP, end - start);
+    // What a paced apply left waits for the next one; the worker signals only what is new.
+    if (m_connection.HasReceived())
+        ScheduleApply();
+}
