@@ -1,15 +1,16 @@
 // A device that never stops talking. A loopback peer streams valid replies as fast as the
-// socket takes them for a fixed time while the real dialog receives them, and this measures:
-//   - the device bytes per second that reach the log,
-//   - how long the interface thread takes to answer a message sent to it meanwhile,
-//   - the process's peak memory,
-// and checks that nothing the device sent is missing from the log (apart from what the cap
-// trimmed from the front) and that the rows show the last reply for each of them.
+// socket takes them while the real dialog receives them, and this measures:
+//   - the device bytes per second that are dumped and decoded (until the log shows the last),
+//   - whether the log holds a contiguous tail of the stream and the rows its last replies,
+//   - real clicks (SendInput, through the window system's input queue) on a row's Read
+//     button, idle and in the middle of a flood: from the click to the request on the wire,
+//     and to the device's answer shown in the row,
+//   - the process's peak memory.
 //
 //   tools/wine-exec.sh build/win/bench/bench_flood.exe [seconds]
 #include "bench/BenchClock.h"
 #include "tests/win32/DialogHarness.h"
-#include "tests/win32/TestPeer.h"
+#include "tests/win32/FloodingDevice.h"
 
 #include <psapi.h>
 
@@ -17,40 +18,12 @@
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
-#include <thread>
 #include <vector>
 
 namespace {
-constexpr int kRows = 4;
-constexpr int kFrameSize = 9;
-
-// The stream is a function of the offset, so any part of it can be checked without keeping
-// it: frame k is a single-read reply for DIO k % 4 with a mode and a state, and two more
-// payload bytes (which the program ignores) that number the frames. Every byte is small, as a
-// real device's are, so the dump's character column is dots.
-std::uint8_t StreamByte(std::uint64_t offset) {
-    const std::uint64_t k = offset / kFrameSize;
-    switch (offset % kFrameSize) {
-    case 0:
-        return 0x01;
-    case 1:
-        return 0x02;
-    case 2:
-        return 0x00;
-    case 3:
-        return 0x05;
-    case 4:
-        return static_cast<std::uint8_t>(k % kRows);
-    case 5:
-        return static_cast<std::uint8_t>((k / 4) % 2);
-    case 6:
-        return static_cast<std::uint8_t>((k / 8) % 2);
-    case 7:
-        return static_cast<std::uint8_t>((k / 16) % 31);
-    default:
-        return static_cast<std::uint8_t>((k / 16) % 29);
-    }
-}
+constexpr int kFloodRows = 3; // rows 0 to 2 flood; row 3 is the one clicked
+constexpr int kClicks = 30;
+constexpr double kLineRate = 10e6; // bytes per second
 
 // The received bytes the log shows, in order, read back from its hex dump.
 std::vector<std::uint8_t> DumpedBytes(const std::string& log, bool& onlyDumps) {
@@ -84,11 +57,60 @@ double Percentile(std::vector<double> values, double p) {
     return values[static_cast<std::size_t>(p * static_cast<double>(values.size() - 1))];
 }
 
-SIZE_T WorkingSet() {
+SIZE_T g_peakMemory = 0;
+void SampleMemory() {
     PROCESS_MEMORY_COUNTERS counters{};
     counters.cb = sizeof counters;
     ::GetProcessMemoryInfo(::GetCurrentProcess(), &counters, sizeof counters);
-    return counters.WorkingSetSize;
+    g_peakMemory = std::max(g_peakMemory, counters.WorkingSetSize);
+}
+
+// When row 3's state selector last had its selection set (by the device's answer).
+std::atomic<double> g_selectedAt{0};
+
+LRESULT CALLBACK WatchSelection(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
+                                DWORD_PTR) {
+    if (message == CB_SETCURSEL)
+        g_selectedAt = NowMs();
+    return ::DefSubclassProc(hWnd, message, wParam, lParam);
+}
+
+struct Latencies {
+    std::vector<double> toWire;
+    std::vector<double> toRow;
+    int lost = 0; // clicks whose request or answer never showed within 5 s
+};
+
+// Real clicks on row 3's Read, about every 300 ms, each timed to its request at the device and
+// to the device's answer in the row.
+Latencies Clicks(const CDialogHarness& h, CFloodingDevice& device) {
+    Latencies result;
+    const HWND hRead = h.Item(2404);
+    for (int i = 0; i < kClicks; ++i) {
+        const std::size_t before = device.Requests();
+        g_selectedAt = 0;
+        const double clicked = NowMs();
+        real_input::Click(hRead);
+        if (!WaitUntil([&] { return device.Requests() > before; }, std::chrono::seconds(5))) {
+            ++result.lost;
+            continue;
+        }
+        result.toWire.push_back(device.RequestArrivedAt(before) - clicked);
+        if (WaitUntil([&] { return g_selectedAt != 0; }, std::chrono::seconds(5)))
+            result.toRow.push_back(g_selectedAt - clicked);
+        else
+            ++result.lost;
+        SampleMemory();
+        while (NowMs() - clicked < 300)
+            WaitUntil([] { return false; }, std::chrono::milliseconds(10));
+    }
+    return result;
+}
+
+void Print(const char* what, const std::vector<double>& values) {
+    std::printf("%-34s median %6.1f ms, 99th percentile %6.1f ms, worst %6.1f ms (%zu)\n", what,
+                Percentile(values, 0.5), Percentile(values, 0.99), Percentile(values, 1.0),
+                values.size());
 }
 } // namespace
 
@@ -96,101 +118,97 @@ int main(int argc, char** argv) {
     const double seconds = argc > 1 ? std::atof(argv[1]) : 10.0;
     CTestDialogHarness h;
     CTestPeer peer;
-    h.SetText(1006, "127.0.0.1");
-    h.SetText(1007, peer.PortText());
-    h.Click(1022);
+    h.ConnectTo(peer.PortText());
     if (!peer.Accept()) {
         std::printf("no connection\n");
         return 1;
     }
+    const HWND hState = h.Item(2204);
+    h.OnUiThread([&] { ::SetWindowSubclass(hState, &WatchSelection, 1, 0); });
+    CFloodingDevice device(peer, kFloodRows);
+    device.StartAnswering();
 
-    std::atomic<bool> flooding{true};
-    std::atomic<std::uint64_t> sent{0};
-    std::thread device([&] {
-        std::vector<std::uint8_t> block(4096);
-        std::uint64_t offset = 0;
-        while (flooding) {
-            for (std::size_t i = 0; i < block.size(); ++i)
-                block[i] = StreamByte(offset + i);
-            if (!peer.Send(block))
-                break;
-            offset += block.size();
-            sent = offset;
-        }
-    });
-
-    // Until the log has everything, a message is sent to the interface thread every 10 ms
-    // and timed; the process's memory is sampled alongside.
-    std::vector<double> answers;
-    SIZE_T peakMemory = 0;
+    // 1. A flood alone: how fast the program takes it in, and what it shows afterwards.
+    const double start = NowMs();
+    device.StartFlood();
+    while (NowMs() - start < seconds * 1000.0) {
+        SampleMemory();
+        WaitUntil([] { return false; }, std::chrono::milliseconds(50));
+    }
+    device.StopFlood();
+    const double floodMs = NowMs() - start;
+    const std::uint64_t total = device.BytesFlooded();
     bool onlyDumps = false;
     std::vector<std::uint8_t> dumped;
-    auto logHasAll = [&](std::uint64_t total) {
+    auto logHasAll = [&] {
         dumped = DumpedBytes(h.LogText(), onlyDumps);
         if (dumped.size() < 256 || dumped.size() > total)
             return false;
         for (std::size_t i = 1; i <= 256; ++i) {
-            if (dumped[dumped.size() - i] != StreamByte(total - i))
+            if (dumped[dumped.size() - i] != device.StreamByte(total - i))
                 return false;
         }
         return true;
     };
-    const double start = NowMs();
-    double floodMs = 0;
-    double lastCheck = start;
-    bool drained = false;
-    while (!drained && NowMs() - start < seconds * 1000.0 + 300000.0) {
-        const double before = NowMs();
-        ::SendMessageA(h.Dialog(), WM_NULL, 0, 0);
-        answers.push_back(NowMs() - before);
-        peakMemory = std::max(peakMemory, WorkingSet());
-        ::Sleep(10);
-        if (floodMs == 0 && NowMs() - start >= seconds * 1000.0) {
-            flooding = false;
-            device.join();
-            floodMs = NowMs() - start;
-        }
-        if (floodMs > 0 && NowMs() - lastCheck > 500) {
-            drained = logHasAll(sent);
-            lastCheck = NowMs();
-        }
-    }
-    const std::uint64_t total = sent;
-    const double drainMs = NowMs() - start - floodMs;
-
-    // What the log shows is exactly the end of the stream, without a gap.
-    bool contiguous = drained && dumped.size() <= total;
+    const bool drained = WaitUntil(logHasAll, std::chrono::seconds(300));
+    const double elapsedMs = NowMs() - start;
+    bool contiguous = drained;
     for (std::size_t i = 0; contiguous && i < dumped.size(); ++i)
-        contiguous = dumped[i] == StreamByte(total - dumped.size() + i);
-
-    // The rows show the last reply for each DIO.
+        contiguous = dumped[i] == device.StreamByte(total - dumped.size() + i);
+    // Rows 0 to 2 show the last reply for each.
     bool rowsApplied = true;
-    const std::uint64_t frames = total / kFrameSize;
-    for (int r = 0; r < kRows; ++r) {
+    const std::uint64_t frames = total / 9;
+    for (int r = 0; r < kFloodRows; ++r) {
         std::uint64_t k = frames - 1;
-        while (k % kRows != static_cast<std::uint64_t>(r))
+        while (k % kFloodRows != static_cast<std::uint64_t>(r))
             --k;
-        rowsApplied =
-            rowsApplied &&
-            h.CurSel(h.Item(2101 + r)) == static_cast<int>(StreamByte(k * kFrameSize + 5)) &&
-            h.CurSel(h.Item(2201 + r)) == static_cast<int>(StreamByte(k * kFrameSize + 6));
+        rowsApplied = rowsApplied && h.Row(r) == std::make_pair(int(device.StreamByte(k * 9 + 5)),
+                                                                int(device.StreamByte(k * 9 + 6)));
     }
 
-    const double elapsed = (floodMs + drainMs) / 1000.0;
-    std::printf("flood of %.1f s (%.1f s until the log had it all)\n", floodMs / 1000.0, elapsed);
-    std::printf("device bytes sent              %llu\n", static_cast<unsigned long long>(total));
-    std::printf("device bytes per second logged %.0f (%.1f KB/s)\n",
-                static_cast<double>(total) / elapsed,
-                static_cast<double>(total) / elapsed / 1024.0);
-    std::printf("log holds the last             %zu bytes, contiguous: %s, only dumps: %s\n",
+    // 2. Real clicks, idle, during a flood at the line rate of a 100 Mbit/s link (no real
+    // device can send faster), and during a flood as fast as loopback goes.
+    const Latencies idle = Clicks(h, device);
+    device.SetRate(kLineRate);
+    device.StartFlood();
+    const Latencies paced = Clicks(h, device);
+    device.StopFlood();
+    device.SetRate(0);
+    device.StartFlood();
+    const Latencies flooded = Clicks(h, device);
+    device.StopFlood();
+    h.OnUiThread([&] { ::RemoveWindowSubclass(hState, &WatchSelection, 1); });
+
+    std::printf("flood of %.1f s (%.2f s until the log showed its end)\n", floodMs / 1000.0,
+                elapsedMs / 1000.0);
+    std::printf("device bytes sent                  %llu\n",
+                static_cast<unsigned long long>(total));
+    std::printf("device bytes per second handled    %.0f (%.1f MB/s)\n",
+                static_cast<double>(total) * 1000.0 / elapsedMs,
+                static_cast<double>(total) * 1000.0 / elapsedMs / (1024.0 * 1024.0));
+    std::printf("log holds the last                 %zu bytes, contiguous: %s, only dumps: %s\n",
                 dumped.size(), contiguous ? "yes" : "NO", onlyDumps ? "yes" : "NO");
-    std::printf("rows show the last replies     %s\n", rowsApplied ? "yes" : "NO");
-    std::printf("interface thread answer time   median %.1f ms, 99th percentile %.1f ms, worst "
-                "%.1f ms (%zu samples)\n",
-                Percentile(answers, 0.5), Percentile(answers, 0.99), Percentile(answers, 1.0),
-                answers.size());
-    std::printf("peak working set               %.1f MB\n",
-                static_cast<double>(peakMemory) / (1024.0 * 1024.0));
-    peer.Reset();
+    std::printf("rows show the last replies         %s\n", rowsApplied ? "yes" : "NO");
+    Print("idle: click to wire", idle.toWire);
+    Print("idle: click to answer in the row", idle.toRow);
+    Print("10 MB/s flood: click to wire", paced.toWire);
+    Print("10 MB/s flood: click to answer", paced.toRow);
+    Print("full flood: click to wire", flooded.toWire);
+    Print("full flood: click to answer", flooded.toRow);
+    std::printf("clicks lost (idle, 10 MB/s, full)  %d, %d, %d\n", idle.lost, paced.lost,
+                flooded.lost);
+    // The goal: p99 of click to wire at most 100 ms and the worst at most 250 ms over the idle
+    // median; an answer in its row at most 300 ms over the idle median.
+    auto goal = [&](const Latencies& l) {
+        const double idleWire = Percentile(idle.toWire, 0.5);
+        const bool answer = Percentile(l.toRow, 1.0) <= Percentile(idle.toRow, 0.5) + 300;
+        return l.lost == 0 && Percentile(l.toWire, 0.99) <= idleWire + 100 &&
+                       Percentile(l.toWire, 1.0) <= idleWire + 250
+                   ? (answer ? "met" : "input met")
+                   : "NOT met";
+    };
+    std::printf("goal at 10 MB/s, at full speed     %s, %s\n", goal(paced), goal(flooded));
+    std::printf("peak working set                   %.1f MB\n",
+                static_cast<double>(g_peakMemory) / (1024.0 * 1024.0));
     return contiguous && rowsApplied ? 0 : 1;
 }

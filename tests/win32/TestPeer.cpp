@@ -14,9 +14,13 @@ bool WaitReadable(SOCKET s, std::chrono::milliseconds timeout) {
 }
 } // namespace
 
-CTestPeer::CTestPeer() {
+CTestPeer::CTestPeer(int receiveBuffer) {
     AfxSocketInit();
     m_listener = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    // Set before listening, so the accepted connection has it from the start.
+    if (receiveBuffer > 0)
+        ::setsockopt(m_listener, SOL_SOCKET, SO_RCVBUF,
+                     reinterpret_cast<const char*>(&receiveBuffer), sizeof receiveBuffer);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = ::inet_addr("127.0.0.1");
@@ -56,6 +60,16 @@ std::vector<std::uint8_t> CTestPeer::Read(std::size_t n, std::chrono::millisecon
         bytes.insert(bytes.end(), buffer, buffer + got);
     }
     return bytes;
+}
+
+std::vector<std::uint8_t> CTestPeer::ReadSome(std::chrono::milliseconds timeout, bool& ended) {
+    ended = false;
+    if (!WaitReadable(m_connection, timeout))
+        return {};
+    char buffer[4096];
+    const int got = ::recv(m_connection, buffer, sizeof buffer, 0);
+    ended = got <= 0;
+    return got > 0 ? std::vector<std::uint8_t>(buffer, buffer + got) : std::vector<std::uint8_t>{};
 }
 
 bool CTestPeer::Silent(std::chrono::milliseconds wait) {

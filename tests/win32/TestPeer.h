@@ -11,8 +11,9 @@
 
 class CTestPeer {
 public:
-    // Listens on 127.0.0.1 at a free port.
-    CTestPeer();
+    // Listens on 127.0.0.1 at a free port. receiveBuffer: the connection's fixed receive
+    // buffer in bytes (0: the system's, which grows as needed).
+    explicit CTestPeer(int receiveBuffer = 0);
     ~CTestPeer();
     CTestPeer(const CTestPeer&) = delete;
     CTestPeer& operator=(const CTestPeer&) = delete;
@@ -25,6 +26,9 @@ public:
     // Reads exactly n bytes, or fewer when the deadline passes or the connection ends.
     std::vector<std::uint8_t> Read(std::size_t n,
                                    std::chrono::milliseconds timeout = std::chrono::seconds(5));
+    // Whatever arrives first within the time given (up to 4 KB); ended is set when the
+    // program has shut its sending side or the connection is gone.
+    std::vector<std::uint8_t> ReadSome(std::chrono::milliseconds timeout, bool& ended);
     // True when nothing arrives within the time given.
     bool Silent(std::chrono::milliseconds wait = std::chrono::milliseconds(200));
     // True once the program has shut its sending side (reads answer end of stream).

@@ -1,0 +1,50 @@
+// The operator keeps control while a device floods: real clicks and typing, which wait in the
+// window system's input queue behind anything the program posts or sends to itself, still get
+// through, and a Read clicked in the middle of the flood shows the device's answer.
+#include "bench/BenchClock.h"
+#include "tests/win32/DialogHarness.h"
+#include "tests/win32/FloodingDevice.h"
+
+#include <gtest/gtest.h>
+
+TEST(Responsiveness, RealInputGetsThroughWhileTheDeviceFloods) {
+    CTestDialogHarness h;
+    CTestPeer peer;
+    h.ConnectTo(peer.PortText());
+    ASSERT_TRUE(peer.Accept());
+    // Rows 0 to 2 flood; row 3 is the operator's.
+    CFloodingDevice device(peer, 3);
+    device.StartAnswering();
+    device.StartFlood();
+    ASSERT_TRUE(WaitUntil([&] { return device.BytesFlooded() > 500000; }));
+
+    // Generous limits: this catches starvation (clicks that never get through), it does not
+    // time them.
+    constexpr double kLimitMs = 3000;
+    const HWND hRead = h.Item(2404);
+    for (std::size_t i = 0; i < 5; ++i) {
+        const double clicked = NowMs();
+        real_input::Click(hRead);
+        ASSERT_TRUE(WaitUntil([&] { return device.Requests() > i; }, std::chrono::seconds(10)))
+            << "click " << i << " never reached the wire";
+        EXPECT_LT(device.RequestArrivedAt(i) - clicked, kLimitMs) << "click " << i;
+        const int value = CFloodingDevice::AnswerValue(i);
+        EXPECT_TRUE(WaitUntil([&] { return h.Row(3) == std::make_pair(value, value); },
+                              std::chrono::milliseconds(static_cast<int>(kLimitMs))))
+            << "answer " << i << " did not reach its row";
+    }
+
+    // Typing into a range box.
+    const HWND hStartEdit = reinterpret_cast<HWND>(h.Send(h.Item(1011), CBEM_GETEDITCONTROL));
+    real_input::Click(hStartEdit);
+    real_input::Type("7");
+    EXPECT_TRUE(WaitUntil([&] { return h.Text(hStartEdit).find('7') != std::string::npos; },
+                          std::chrono::milliseconds(static_cast<int>(kLimitMs))));
+
+    // Dis&connect: the device sees the half-close while it still floods.
+    const double clicked = NowMs();
+    real_input::Click(h.Item(1022));
+    ASSERT_TRUE(WaitUntil([&] { return device.EndOfStreamAt() > 0; }, std::chrono::seconds(10)));
+    EXPECT_LT(device.EndOfStreamAt() - clicked, kLimitMs);
+    device.StopFlood();
+}
