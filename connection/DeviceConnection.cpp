@@ -11,6 +11,10 @@ constexpr int RECEIVE_BUFFER_SIZE = 1024;
 // How long a request may wait for a socket that cannot take more (a device that stopped
 // reading) before it is given up, unsent.
 constexpr long SEND_WAIT_MS = 200;
+// The most device traffic the socket layer may hold unread. Past it the device must wait (TCP
+// flow control), so an answer never queues behind more than a few milliseconds of a flood;
+// left to itself the layer lets megabytes pile up, seconds of a flood ahead of the answer.
+constexpr int RECEIVE_WINDOW = 64 * 1024;
 // How long closing the window gives the worker to notice a shut-down socket before the socket
 // is closed under it.
 constexpr DWORD STOP_GRACE_MS = 200;
@@ -93,6 +97,9 @@ void CDeviceConnection::SetNotifyWindow(HWND hWnd, UINT nReceived, UINT nClosed)
 
 bool CDeviceConnection::Open(const char* pszAddress, std::uint16_t port) {
     m_socket = static_cast<int>(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+    // Set before connecting, so the window offered to the device is bounded from the start.
+    ::setsockopt(Socket(), SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&RECEIVE_WINDOW),
+                 sizeof RECEIVE_WINDOW);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = ::htons(port);
@@ -173,6 +180,12 @@ bool CDeviceConnection::TakeReceived(std::string& text, std::size_t maxChars,
     CSingleLock lock(m_lock);
     m_rowUpdates.MoveInto(rows);
     return m_log.Take(text, maxChars);
+}
+
+void CDeviceConnection::TakeRowUpdates(CRowUpdateBatch& rows) {
+    m_bSignalled = false;
+    CSingleLock lock(m_lock);
+    m_rowUpdates.MoveInto(rows);
 }
 
 bool CDeviceConnection::HasReceived() const {

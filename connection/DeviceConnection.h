@@ -67,6 +67,9 @@ public:
     // log text (whole appends). Answers whether log text was dropped ahead of it (see
     // CLogHandOff). After this, the next thing that arrives is signalled again.
     bool TakeReceived(std::string& text, std::size_t maxChars, CRowUpdateBatch& rows);
+    // Interface thread: takes only the row updates that wait (cheap to apply, and what the
+    // operator waits for); the log text stays. Like TakeReceived, re-arms the signal.
+    void TakeRowUpdates(CRowUpdateBatch& rows);
     // Whether log text or row updates still wait.
     bool HasReceived() const;
     // Drops the log text that waits (the log is being cleared).

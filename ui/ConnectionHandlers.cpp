@@ -11,6 +11,10 @@ constexpr UINT_PTR APPLY_TIMER = 1;
 // as the last one took: the interface thread spends at most half its time on them, and input
 // and painting always get through in between.
 constexpr auto APPLY_MIN_GAP = std::chrono::milliseconds(10);
+// Row updates on their own (a few selections) may be applied between two full applies, but
+// not more often than this: each one re-arms the receive path's signal, and a stream of
+// posted signals would keep input waiting.
+constexpr auto ROW_APPLY_MIN_GAP = std::chrono::milliseconds(5);
 // Log text written into the pane by one paced apply: one trim and one append of this size
 // stay cheap even in Wine's rich edit. More waits for the next apply (or is overtaken).
 constexpr std::size_t APPLY_MAX_LOG_CHARS = 4 * 1024;
@@ -68,19 +72,27 @@ LRESULT CMainDlg::OnConnectionClosed(WPARAM, LPARAM) {
 }
 
 LRESULT CMainDlg::OnConnectionReceived(WPARAM, LPARAM) {
-    ScheduleApply();
+    ScheduleApply(true);
     return 0;
 }
 
-void CMainDlg::ScheduleApply() {
-    if (m_bApplyTimer)
-        return;
+void CMainDlg::ScheduleApply(bool bMayApplyNow) {
     const auto now = std::chrono::steady_clock::now();
-    if (now >= m_nextApply) {
+    if (bMayApplyNow && !m_bApplyTimer && now >= m_nextApply) {
         ApplyReceived(APPLY_MAX_LOG_CHARS);
         return;
     }
-    const auto wait = std::chrono::ceil<std::chrono::milliseconds>(m_nextApply - now);
+    // Too soon for the log: a device's answer still reaches its row at once.
+    if (now >= m_nextRowApply) {
+        CRowUpdateBatch rows;
+        m_connection.TakeRowUpdates(rows);
+        ApplyRowUpdates(rows);
+        m_nextRowApply = now + ROW_APPLY_MIN_GAP;
+    }
+    if (m_bApplyTimer)
+        return;
+    const auto wait = std::chrono::ceil<std::chrono::milliseconds>(
+        std::max<std::chrono::steady_clock::duration>(m_nextApply - now, {}));
     if (::SetTimer(m_hWnd, APPLY_TIMER, static_cast<UINT>(wait.count()), nullptr) != 0)
         m_bApplyTimer = true;
     else
@@ -112,5 +124,5 @@ void CMainDlg::ApplyReceived(std::size_t maxChars) {
     m_nextApply = end + std::max<std::chrono::steady_clock::duration>(APPLY_MIN_GAP, end - start);
     // What a paced apply left waits for the next one; the worker signals only what is new.
     if (m_connection.HasReceived())
-        ScheduleApply();
+        ScheduleApply(true);
 }

@@ -100,9 +100,11 @@ protected:
     void ShowConnectedState(bool bConnected);
     // What the receive path hands over is applied at a pace the interface thread can afford:
     // at once when the last apply is long enough ago, otherwise by a timer, which yields to
-    // input and painting.
+    // input and painting. Row updates alone may go sooner. The interface thread's own lines
+    // (bMayApplyNow false) always wait for the timer: a click's handler then returns at once,
+    // and the device's answer to it is not held up behind the drawing of the request.
     LRESULT OnConnectionReceived(WPARAM wParam, LPARAM lParam);
-    void ScheduleApply();
+    void ScheduleApply(bool bMayApplyNow);
     void OnTimer(UINT_PTR nIDEvent);
     // Applies the row updates and up to maxChars of log text that wait.
     void ApplyReceived(std::size_t maxChars);
@@ -162,6 +164,7 @@ protected:
     CDeviceConnection m_connection;
     // When the next apply of what it hands over may run, and whether a timer waits for that.
     std::chrono::steady_clock::time_point m_nextApply{};
+    std::chrono::steady_clock::time_point m_nextRowApply{};
     bool m_bApplyTimer = false;
 
     DECLARE_MESSAGE_MAP()

@@ -11,7 +11,7 @@
 void CMainDlg::AppendLog(const CString& text) {
     m_connection.AppendLog(text);
     if (OnInterfaceThread())
-        ScheduleApply();
+        ScheduleApply(false);
     else
         m_connection.Signal();
 }
