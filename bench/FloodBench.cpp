@@ -117,7 +117,9 @@ void Print(const char* what, const std::vector<double>& values) {
 int main(int argc, char** argv) {
     const double seconds = argc > 1 ? std::atof(argv[1]) : 10.0;
     CTestDialogHarness h;
-    CTestPeer peer;
+    // A device's own send queue is small (a real one's is kilobytes): what it sends is not
+    // held up in it, ahead of an answer, for long.
+    CTestPeer peer(0, CFloodingDevice::SEND_BUFFER);
     h.ConnectTo(peer.PortText());
     if (!peer.Accept()) {
         std::printf("no connection\n");

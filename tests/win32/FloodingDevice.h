@@ -14,6 +14,9 @@
 
 class CFloodingDevice {
 public:
+    // The send buffer a flooding peer should have, as a device's.
+    static constexpr int SEND_BUFFER = 64 * 1024;
+
     // Floods replies for rows 0 to floodRows - 1. bytesPerSecond 0: as fast as it goes.
     CFloodingDevice(CTestPeer& peer, int floodRows, double bytesPerSecond = 0);
     ~CFloodingDevice();

@@ -9,7 +9,9 @@
 
 TEST(Responsiveness, RealInputGetsThroughWhileTheDeviceFloods) {
     CTestDialogHarness h;
-    CTestPeer peer;
+    // A device's own send queue is small (a real one's is kilobytes): what it sends is not
+    // held up in it, ahead of an answer, for long.
+    CTestPeer peer(0, CFloodingDevice::SEND_BUFFER);
     h.ConnectTo(peer.PortText());
     ASSERT_TRUE(peer.Accept());
     // Rows 0 to 2 flood; row 3 is the operator's.

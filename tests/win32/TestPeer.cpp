@@ -14,13 +14,16 @@ bool WaitReadable(SOCKET s, std::chrono::milliseconds timeout) {
 }
 } // namespace
 
-CTestPeer::CTestPeer(int receiveBuffer) {
+CTestPeer::CTestPeer(int receiveBuffer, int sendBuffer) {
     AfxSocketInit();
     m_listener = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    // Set before listening, so the accepted connection has it from the start.
-    if (receiveBuffer > 0)
-        ::setsockopt(m_listener, SOL_SOCKET, SO_RCVBUF,
-                     reinterpret_cast<const char*>(&receiveBuffer), sizeof receiveBuffer);
+    // Set before listening, so the accepted connection has them from the start.
+    for (auto [option, bytes] :
+         {std::pair{SO_RCVBUF, receiveBuffer}, std::pair{SO_SNDBUF, sendBuffer}}) {
+        if (bytes > 0)
+            ::setsockopt(m_listener, SOL_SOCKET, option, reinterpret_cast<const char*>(&bytes),
+                         sizeof bytes);
+    }
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = ::inet_addr("127.0.0.1");
