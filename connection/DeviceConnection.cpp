@@ -1,5 +1,6 @@
 #include "connection/DeviceConnection.h"
 
+#include "platform/PreciseClock.h"
 #include "protocol/TrafficDump.h"
 
 #include <chrono>
@@ -163,9 +164,9 @@ void CDeviceConnection::Stop() {
     m_pWorker.reset();
 }
 
-void CDeviceConnection::AppendLog(std::string text) {
+void CDeviceConnection::AppendLog(std::string text, std::string_view linePrefix) {
     CSingleLock lock(m_lock);
-    m_log.Append(std::move(text));
+    m_log.Append(std::move(text), linePrefix);
 }
 
 void CDeviceConnection::Signal() {
@@ -207,15 +208,17 @@ UINT CDeviceConnection::ReceiveLoop() {
     CWorkerSink sink(m_rows);
     BYTE buffer[RECEIVE_BUFFER_SIZE];
     std::string dump;
+    std::string stamp;
     int n = ::recv(Socket(), reinterpret_cast<char*>(buffer), RECEIVE_BUFFER_SIZE, 0);
     while (n > 0) {
+        stamp = m_bTimestamps ? LocalLogTimeNow() : std::string();
         dump.clear();
         AppendTrafficDump(dump, TrafficDirection::Received, buffer, n);
         parser.Feed(buffer, static_cast<std::size_t>(n), sink);
         {
             // The chunk's dump and its row updates are handed over together.
             CSingleLock lock(m_lock);
-            m_log.Append(std::move(dump));
+            m_log.Append(std::move(dump), stamp);
             sink.m_updates.MoveInto(m_rowUpdates);
         }
         Signal();

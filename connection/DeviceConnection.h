@@ -59,8 +59,13 @@ public:
     // still handling what it sends meanwhile (its last message). For closing the window.
     void Stop();
 
-    // Any thread: text for the log pane, after everything appended before it.
-    void AppendLog(std::string text);
+    // Any thread: text for the log pane, after everything appended before it; a non-empty
+    // linePrefix starts each of its lines (see CLogHandOff).
+    void AppendLog(std::string text, std::string_view linePrefix = {});
+    // Whether log lines start with the time. The worker reads the clock as soon as recv
+    // returns, so a dump carries the time its bytes arrived, however late the pane shows it.
+    void SetTimestamps(bool bOn) { m_bTimestamps = bOn; }
+    bool Timestamps() const { return m_bTimestamps; }
     // Any thread: tells the window that something waits, unless it has been told already.
     void Signal();
     // Interface thread: takes the row updates that wait and, oldest first, about maxChars of
@@ -94,6 +99,7 @@ private:
     CLogHandOff m_log;
     CRowUpdateBatch m_rowUpdates;
     std::atomic<bool> m_bSignalled{false};
+    std::atomic<bool> m_bTimestamps{false};
 };
 
 // The worker's entry: pParam is the connection.

@@ -2,9 +2,28 @@
 
 #include <utility>
 
-void CLogHandOff::Append(std::string text) {
+namespace {
+// text with prefix at the start of each of its lines (the first only when atLineStart).
+std::string PrefixLines(const std::string& text, std::string_view prefix, bool atLineStart) {
+    std::string out;
+    out.reserve(text.size() + prefix.size() * (text.size() / 40 + 2));
+    bool lineStart = atLineStart;
+    for (const char c : text) {
+        if (lineStart)
+            out += prefix;
+        out += c;
+        lineStart = c == '\n';
+    }
+    return out;
+}
+} // namespace
+
+void CLogHandOff::Append(std::string text, std::string_view linePrefix) {
     if (text.empty())
         return;
+    if (!linePrefix.empty())
+        text = PrefixLines(text, linePrefix, m_bAtLineStart);
+    m_bAtLineStart = text.back() == '\n';
     m_nChars += text.size();
     m_pieces.push_back(std::move(text));
     // The oldest appends go for as long as what is left still fills the pane.
@@ -29,6 +48,7 @@ bool CLogHandOff::Take(std::string& out, std::size_t maxChars) {
 }
 
 void CLogHandOff::Clear() {
+    m_bAtLineStart = true;
     m_pieces.clear();
     m_nChars = 0;
     m_bGap = false;

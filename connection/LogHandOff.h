@@ -12,19 +12,22 @@
 #include <cstddef>
 #include <deque>
 #include <string>
+#include <string_view>
 
 class CLogHandOff {
 public:
     // keepChars: the most the pane could show; at least that much of the newest text is kept.
     explicit CLogHandOff(std::size_t keepChars) : m_nKeepChars(keepChars) {}
 
-    // Adds one append (whole lines, or a bare direction mark) after everything waiting.
-    void Append(std::string text);
+    // Adds one append (whole lines, or a bare direction mark) after everything waiting. A
+    // non-empty linePrefix (the time, when timestamps are on) starts each line that the text
+    // starts: not the rest of a line that an earlier append left open.
+    void Append(std::string text, std::string_view linePrefix = {});
     // Moves whole appends, oldest first, into out (which it empties first) until it holds at
     // least maxChars or nothing is left. Answers whether text was dropped ahead of them since
     // the last take.
     bool Take(std::string& out, std::size_t maxChars);
-    // Drops everything waiting; the next take starts afresh without a gap.
+    // Drops everything waiting; the next take starts afresh without a gap, on a new line.
     void Clear();
 
     bool Empty() const { return m_pieces.empty(); }
@@ -35,4 +38,5 @@ private:
     std::deque<std::string> m_pieces;
     std::size_t m_nChars = 0;
     bool m_bGap = false;
+    bool m_bAtLineStart = true; // the last append ended its line
 };

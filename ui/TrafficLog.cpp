@@ -4,12 +4,14 @@
 // the interface thread writes the pane, when it takes what waits (ApplyReceived). The
 // hand-off keeps no more than the pane could show, so a device that talks faster than the
 // pane can draw costs no backlog: the pane then shows the newest traffic.
+#include "platform/PreciseClock.h"
 #include "protocol/TrafficDump.h"
 #include "ui/LogCap.h"
 #include "ui/MainDlg.h"
 
 void CMainDlg::AppendLog(const CString& text) {
-    m_connection.AppendLog(text);
+    // The time is read here, at once: right after send returns, for a sent request's dump.
+    m_connection.AppendLog(text, m_connection.Timestamps() ? LocalLogTimeNow() : std::string());
     if (OnInterfaceThread())
         ScheduleApply(false);
     else

@@ -46,3 +46,15 @@ TEST(LogHandOff, KeepsAtLeastWhatThePaneCouldShowAndSaysWhenItDroppedTheRest) {
     EXPECT_FALSE(log.Take(taken, 1000));
     EXPECT_EQ(taken, Line(7));
 }
+
+TEST(LogHandOff, APrefixStartsEveryLineButNotTheRestOfAnOpenOne) {
+    CLogHandOff log(1000);
+    log.Append("< 01\r\n  02\r\n", "12:00:00.001 ");
+    log.Append(">", "12:00:00.002 ");                // a failed send: the line stays open
+    log.Append("Disconnected\r\n", "12:00:00.003 "); // continues it
+    log.Append("plain\r\n");
+    std::string taken;
+    log.Take(taken, 1000);
+    EXPECT_EQ(taken, "12:00:00.001 < 01\r\n12:00:00.001   02\r\n12:00:00.002 >Disconnected\r\n"
+                     "plain\r\n");
+}
