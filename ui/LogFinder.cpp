@@ -1,0 +1,74 @@
+#include "ui/LogFinder.h"
+
+#include "platform/CString.h"
+
+#include <string>
+
+CLogFinder::CLogFinder(CWnd& owner, CRichEditCtrl& pane) : m_owner(owner), m_pane(pane) {
+    m_find.lStructSize = sizeof m_find;
+    m_find.lpstrFindWhat = m_szWhat;
+    m_find.wFindWhatLen = sizeof m_szWhat;
+    m_find.Flags = FR_DOWN;
+}
+
+CLogFinder::~CLogFinder() {
+    if (m_hDialog != nullptr)
+        ::DestroyWindow(m_hDialog);
+}
+
+UINT CLogFinder::Message() {
+    static const UINT message = ::RegisterWindowMessageA(FINDMSGSTRINGA);
+    return message;
+}
+
+void CLogFinder::Open() {
+    if (m_hDialog != nullptr) {
+        ::SetActiveWindow(m_hDialog);
+        return;
+    }
+    m_find.hwndOwner = m_owner.m_hWnd;
+    m_hDialog = ::FindTextA(&m_find);
+}
+
+void CLogFinder::FindNext(bool bReverse) {
+    if (m_szWhat[0] == '\0') {
+        Open();
+        return;
+    }
+    Search(bReverse ? !m_how.bDown : m_how.bDown);
+}
+
+LRESULT CLogFinder::OnFindMessage(LPARAM lParam) {
+    const auto* pFind = reinterpret_cast<const FINDREPLACEA*>(lParam);
+    if ((pFind->Flags & FR_DIALOGTERM) != 0) {
+        m_hDialog = nullptr;
+    } else if ((pFind->Flags & FR_FINDNEXT) != 0) {
+        m_how.bDown = (pFind->Flags & FR_DOWN) != 0;
+        m_how.bMatchCase = (pFind->Flags & FR_MATCHCASE) != 0;
+        m_how.bWholeWord = (pFind->Flags & FR_WHOLEWORD) != 0;
+        Search(m_how.bDown);
+    }
+    return 0;
+}
+
+bool CLogFinder::PreTranslateMessage(MSG* pMsg) {
+    return m_hDialog != nullptr && ::IsDialogMessageA(m_hDialog, pMsg);
+}
+
+void CLogFinder::Search(bool bDown) {
+    const CString text = m_pane.GetWindowText();
+    CHARRANGE selection{};
+    m_pane.SendMessage(EM_EXGETSEL, 0, reinterpret_cast<LPARAM>(&selection));
+    // Down from the end of the selection (past the match just found), up from its start.
+    TextSearch how = m_how;
+    how.bDown = bDown;
+    const long from = bDown ? selection.cpMax : selection.cpMin;
+    const auto at = FindInText(text, m_szWhat, from < 0 ? 0 : static_cast<std::size_t>(from), how);
+    if (!at) {
+        m_owner.MessageBox(FormatString("Cannot find \"%s\"", m_szWhat).c_str());
+        return;
+    }
+    const auto start = static_cast<long>(*at);
+    m_pane.SetSel(start, start + static_cast<long>(std::string_view(m_szWhat).size()));
+    m_pane.SendMessage(EM_SCROLLCARET);
+}
