@@ -50,7 +50,7 @@ SIZE TextExtent(const CDialogHarness& h, HWND hControl) {
 TEST(DpiScaling, RowsScrollingAndTheLogsMinimumWidthGrowWithTheDpi) {
     const int dpi = ScreenDpi();
     // A prefix made for another DPI says which; it must be in force, or this proves nothing.
-    if (const char* made = std::getenv("KELVANE_WINE_LOGPIXELS")) {
+    if (const char* made = std::getenv("KELVANE_WINE_LOGPIXELS"); made != nullptr && *made) {
         ASSERT_EQ(dpi, std::atoi(made));
     }
     auto scaled = [dpi](int pixels) {
