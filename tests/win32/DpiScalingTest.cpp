@@ -1,7 +1,7 @@
 // The window at the screen's DPI: every pixel figure of the rows, their scrolling and the
 // window's sizing is its 96-DPI figure scaled to that DPI, and the program's manifest declares
 // it DPI-aware. ctest runs the DpiScaling cases with the other tests at 96 DPI, and again in Wine
-// prefixes at 144 and 192 DPI (tests/CMakeLists.txt).
+// prefixes at 144 and 192 DPI (tests/CMakeLists.txt); the manifest is read once.
 #include "tests/win32/DialogHarness.h"
 
 #include <gtest/gtest.h>
@@ -124,7 +124,7 @@ TEST(DpiScaling, RowsScrollingAndTheLogsMinimumWidthGrowWithTheDpi) {
               (start.right - start.left) - (log.right - log.left) + scaled(120));
 }
 
-TEST(DpiScaling, ProgramManifestDeclaresSystemDpiAwarenessWithTheClassicControls) {
+TEST(ProgramManifest, DeclaresSystemDpiAwarenessWithTheClassicControls) {
     HMODULE hProgram = ::LoadLibraryExA(ProgramPath().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
     ASSERT_NE(hProgram, nullptr) << ProgramPath();
     HRSRC hInfo = ::FindResourceA(hProgram, MAKEINTRESOURCEA(1), RT_MANIFEST);
