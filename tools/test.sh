@@ -32,8 +32,13 @@ xvfb=$!
 export KELVANE_DISPLAY=$display
 stop() {
     WINEPREFIX=$root/build/wine-prefix wineserver -k 2>/dev/null || true
+    for logpixels in "${dpi_prefixes[@]}"; do
+        WINEPREFIX=$root/build/wine-prefix-dpi$logpixels wineserver -k 2>/dev/null || true
+    done
     kill "$xvfb" 2>/dev/null || true
 }
+# The screen DPIs of the extra prefixes the DPI tests run in (tests/CMakeLists.txt).
+dpi_prefixes=(144 192)
 trap stop EXIT
 for _ in $(seq 1 100); do
     xdpyinfo -display "$display" >/dev/null 2>&1 && break
@@ -53,6 +58,20 @@ wineserver -p
 # here too, so it never counts against a test's time.
 tools/wine-exec.sh build/win/tests/kelvane_win32_tests.exe \
     --gtest_filter=MainDialog.WindowAndDragIconsAreTheApplicationIcon >/dev/null 2>&1 || true
+
+# The same for the prefixes whose screens run at 150 % and 200 %: each made with its DPI, kept
+# up by a server of its own, and its font cache built, before any test starts.
+for logpixels in "${dpi_prefixes[@]}"; do
+    (
+        export KELVANE_WINE_LOGPIXELS=$logpixels WINEPREFIX=$root/build/wine-prefix-dpi$logpixels
+        tools/wine-exec.sh build/win/tests/kelvane_portable_tests.exe --gtest_list_tests \
+            >/dev/null 2>&1
+        wineserver -k 2>/dev/null || true
+        wineserver -p
+        tools/wine-exec.sh build/win/tests/kelvane_win32_tests.exe \
+            --gtest_filter=MainDialog.WindowAndDragIconsAreTheApplicationIcon >/dev/null 2>&1 || true
+    )
+done
 
 # One ctest run over the three builds, so one summary covers every test.
 mkdir -p build/all

@@ -3,11 +3,13 @@
 # and a private Xvfb display, both made on first use and shared by later runs.
 #   tools/wine-exec.sh program.exe [args...]
 # KELVANE_WINEPREFIX and KELVANE_DISPLAY override where the prefix lives and which display is used.
+# KELVANE_WINE_LOGPIXELS=N runs it in a prefix of its own whose screen is at N DPI (96 is 100 %).
 set -euo pipefail
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 root=$(dirname "$here")
-export WINEPREFIX=${KELVANE_WINEPREFIX:-$root/build/wine-prefix}
+logpixels=${KELVANE_WINE_LOGPIXELS:-}
+export WINEPREFIX=${KELVANE_WINEPREFIX:-$root/build/wine-prefix${logpixels:+-dpi$logpixels}}
 export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-"mscoree,mshtml="}
 export WINEARCH=win64
@@ -42,6 +44,10 @@ if [ ! -f "$WINEPREFIX/.kelvane-ready" ]; then
         wineboot -i >/dev/null 2>&1 || true
         wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
         wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
+        if [ -n "$logpixels" ]; then
+            wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$logpixels" /f \
+                >/dev/null 2>&1
+        fi
         wineserver -w
         touch "$WINEPREFIX/.kelvane-ready"
     fi

@@ -1,6 +1,7 @@
 // Target models and the DIO rows: one row of label, mode, state, Write and Read per DIO,
 // created at run time inside the row panel, lined up under the column headers.
 #include "platform/CString.h"
+#include "platform/DpiScaling.h"
 #include "res/resource.h"
 #include "ui/MainDlg.h"
 #include "ui/TargetModel.h"
@@ -84,19 +85,27 @@ void CMainDlg::BuildDioRows(int count) {
     HFONT hFont = GetFont();
     const bool bConnected = m_connection.IsOpen();
 
+    // The rows' figures, in pixels at 96 DPI and scaled to the screen's: a row's label stands 4
+    // to 16 below its top, a selector is 100 tall with its list dropped down, a button 20.
+    const RowFigures rows = ScaledRowFigures();
+    const int labelTop = ScaleFrom96Dpi(4), labelBottom = ScaleFrom96Dpi(16);
+    const int selectorHeight = ScaleFrom96Dpi(100), buttonHeight = ScaleFrom96Dpi(20);
+
     for (int r = 0; r < count; ++r) {
-        const int y = 10 + 30 * r;
+        const int y = rows.firstTop + rows.pitch * r;
 
         auto* pLabel = new CStatic;
         m_ppLabels[r] = pLabel;
         pLabel->Create(FormatString("DIO%d", r).c_str(), ROW_LABEL_STYLE,
-                       columnRect(m_hdrDioNo, y + 4, y + 16), &m_panelRows, IDC_ROW_LABEL);
+                       columnRect(m_hdrDioNo, y + labelTop, y + labelBottom), &m_panelRows,
+                       IDC_ROW_LABEL);
         pLabel->SetFont(hFont, TRUE);
 
         // A selector's item index is the value it stands for; item 0 starts selected.
         auto selector = [&](const CStatic& header, UINT nID, const char* item0, const char* item1) {
             auto* pCombo = new CComboBox;
-            pCombo->Create(ROW_COMBO_STYLE, columnRect(header, y, y + 100), &m_panelRows, nID);
+            pCombo->Create(ROW_COMBO_STYLE, columnRect(header, y, y + selectorHeight), &m_panelRows,
+                           nID);
             pCombo->SetFont(hFont, TRUE);
             pCombo->AddString(item0);
             pCombo->AddString(item1);
@@ -108,14 +117,14 @@ void CMainDlg::BuildDioRows(int count) {
 
         auto* pWrite = new CButton;
         m_ppWriteButtons[r] = pWrite;
-        pWrite->Create("Write", ROW_BUTTON_STYLE, columnRect(m_colWrite, y, y + 20), &m_panelRows,
-                       IDC_ROW_WRITE_FIRST + r);
+        pWrite->Create("Write", ROW_BUTTON_STYLE, columnRect(m_colWrite, y, y + buttonHeight),
+                       &m_panelRows, IDC_ROW_WRITE_FIRST + r);
         pWrite->SetFont(hFont, TRUE);
 
         auto* pRead = new CButton;
         m_ppReadButtons[r] = pRead;
-        pRead->Create("Read", ROW_BUTTON_STYLE, columnRect(m_colRead, y, y + 20), &m_panelRows,
-                      IDC_ROW_READ_FIRST + r);
+        pRead->Create("Read", ROW_BUTTON_STYLE, columnRect(m_colRead, y, y + buttonHeight),
+                      &m_panelRows, IDC_ROW_READ_FIRST + r);
         pRead->SetFont(hFont, TRUE);
 
         pWrite->EnableWindow(bConnected);

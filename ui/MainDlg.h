@@ -21,6 +21,7 @@
 #include "platform/Font.h"
 #include "protocol/DioReplyParser.h"
 #include "ui/DioPanel.h"
+#include "ui/RowScroll.h"
 
 #include <atomic>
 #include <chrono>
@@ -93,6 +94,9 @@ protected:
     void CaptureLayout();
     void OnSize(UINT nType, int cx, int cy);
     void OnSizing(UINT fwSide, LPRECT pRect);
+
+    // The rows' pitch, first top and line step, scaled from 96 DPI to the screen's DPI.
+    static RowFigures ScaledRowFigures();
 
     // Connection
     void OnConnect();

@@ -14,12 +14,13 @@ int ClampToInt(long long value) {
 
 } // namespace
 
-int RowContentHeight(int rowCount) {
-    return ClampToInt(static_cast<long long>(ROW_PITCH) * rowCount + ROW_FIRST_TOP);
+int RowContentHeight(int rowCount, const RowFigures& rows) {
+    return ClampToInt(static_cast<long long>(rows.pitch) * rowCount + rows.firstTop);
 }
 
-RowScrollLayout ComputeRowScroll(int rowCount, int pageHeight, int currentPos) {
-    const int content = RowContentHeight(rowCount);
+RowScrollLayout ComputeRowScroll(int rowCount, int pageHeight, int currentPos,
+                                 const RowFigures& rows) {
+    const int content = RowContentHeight(rowCount, rows);
     if (pageHeight >= content) {
         return {true, {0, content, pageHeight, 0}};
     }
@@ -30,7 +31,7 @@ RowScrollLayout ComputeRowScroll(int rowCount, int pageHeight, int currentPos) {
     return {false, {0, content, pageHeight, pos}};
 }
 
-int ComputeScrollPosition(int code, int thumbPos, const ScrollBarState& bar) {
+int ComputeScrollPosition(int code, int thumbPos, const ScrollBarState& bar, int lineStep) {
     if (code == SCROLL_THUMBPOSITION || code == SCROLL_THUMBTRACK) {
         // Dragging moves the rows live, to wherever the thumb is.
         return thumbPos;
@@ -42,10 +43,10 @@ int ComputeScrollPosition(int code, int thumbPos, const ScrollBarState& bar) {
     long long pos = current;
     switch (code) {
     case SCROLL_LINEUP:
-        pos = std::max(current - ROW_LINE_STEP, lowest);
+        pos = std::max(current - lineStep, lowest);
         break;
     case SCROLL_LINEDOWN:
-        pos = std::min(current + ROW_LINE_STEP, highest);
+        pos = std::min(current + lineStep, highest);
         break;
     case SCROLL_PAGEUP:
         pos = std::max(current - bar.nPage, lowest);

@@ -1,7 +1,13 @@
 // Scrolling the row panel: the rows are moved as the panel's children by whole pixels, and
 // m_nScrollPos remembers how far; the scroll bar beside the panel drives it.
+#include "platform/DpiScaling.h"
 #include "ui/MainDlg.h"
 #include "ui/RowScroll.h"
+
+RowFigures CMainDlg::ScaledRowFigures() {
+    return {ScaleFrom96Dpi(ROW_PITCH), ScaleFrom96Dpi(ROW_FIRST_TOP),
+            ScaleFrom96Dpi(ROW_LINE_STEP)};
+}
 
 void CMainDlg::MoveRows(int nDelta) {
     if (nDelta == 0)
@@ -21,7 +27,8 @@ void CMainDlg::UpdateRowScroll() {
     SCROLLINFO info{};
     m_scrollRows.GetScrollInfo(&info, SIF_ALL);
 
-    const RowScrollLayout layout = ComputeRowScroll(m_nDioCount, page, info.nPos);
+    const RowScrollLayout layout =
+        ComputeRowScroll(m_nDioCount, page, info.nPos, ScaledRowFigures());
     info.fMask = SIF_ALL;
     info.nMin = layout.bar.nMin;
     info.nMax = layout.bar.nMax;
@@ -42,8 +49,8 @@ void CMainDlg::OnVScroll(UINT nSBCode, UINT nPos, HWND hScrollBar) {
         SCROLLINFO info{};
         m_scrollRows.GetScrollInfo(&info, SIF_ALL);
         const ScrollBarState bar{info.nMin, info.nMax, static_cast<int>(info.nPage), info.nPos};
-        const int newPos =
-            ComputeScrollPosition(static_cast<int>(nSBCode), static_cast<int>(nPos), bar);
+        const int newPos = ComputeScrollPosition(static_cast<int>(nSBCode), static_cast<int>(nPos),
+                                                 bar, ScaledRowFigures().lineStep);
         m_scrollRows.SetScrollPos(newPos, TRUE);
         MoveRows(m_nScrollPos - newPos);
         m_nScrollPos = newPos;

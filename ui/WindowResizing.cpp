@@ -1,6 +1,7 @@
 // Following the window's size: the log column takes all extra width; extra height goes to
 // the row table on the left and to the log on the right, and the range controls move down.
 // Each change moves the controls by the difference since the last layout.
+#include "platform/DpiScaling.h"
 #include "ui/MainDlg.h"
 #include "ui/WindowSizing.h"
 
@@ -73,6 +74,6 @@ void CMainDlg::OnSizing(UINT fwSide, LPRECT pRect) {
     m_richLog.GetWindowRect(&logRect);
     PixelRect proposed = ToPixelRect(*pRect);
     ClampSizingRect(static_cast<int>(fwSide), proposed, m_nLastWndWidth, m_nLastWndHeight,
-                    m_nMinHeight, logRect.right - logRect.left);
+                    m_nMinHeight, logRect.right - logRect.left, ScaleFrom96Dpi(MIN_LOG_WIDTH));
     *pRect = ToRect(proposed);
 }

@@ -14,7 +14,7 @@ int ClampToInt(long long value) {
 } // namespace
 
 void ClampSizingRect(int edge, PixelRect& proposed, int lastWndWidth, int lastWndHeight,
-                     int minHeight, int logWidth) {
+                     int minHeight, int logWidth, int minLogWidth) {
     if (edge < SIZING_EDGE_LEFT || edge > SIZING_EDGE_BOTTOMRIGHT) {
         return;
     }
@@ -26,8 +26,8 @@ void ClampSizingRect(int edge, PixelRect& proposed, int lastWndWidth, int lastWn
         dh = static_cast<long long>(minHeight) - lastWndHeight;
     }
     // The log column takes all the change of width, so it bounds how narrow the window gets.
-    if (logWidth + dw < MIN_LOG_WIDTH) {
-        dw = static_cast<long long>(MIN_LOG_WIDTH) - logWidth;
+    if (logWidth + dw < minLogWidth) {
+        dw = static_cast<long long>(minLogWidth) - logWidth;
     }
     const long long width = lastWndWidth + dw;
     const long long height = lastWndHeight + dh;

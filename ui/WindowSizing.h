@@ -8,7 +8,8 @@ struct PixelRect {
     friend bool operator==(const PixelRect&, const PixelRect&) = default;
 };
 
-// The log may not become narrower than this while the frame is dragged.
+// The log may not become narrower than this while the frame is dragged: 120 pixels at 96 DPI,
+// which the window scales to the DPI it runs at.
 constexpr int MIN_LOG_WIDTH = 120;
 
 // The edge being dragged, as WM_SIZING reports it (WMSZ_LEFT .. WMSZ_BOTTOMRIGHT).
@@ -18,11 +19,11 @@ constexpr int SIZING_EDGE_LEFT = 1, SIZING_EDGE_RIGHT = 2, SIZING_EDGE_TOP = 3,
 
 // Adjusts the proposed window rectangle in place for the dragged edge: the height becomes at
 // least minHeight, the width at least the width at which the log (now logWidth wide) would be
-// MIN_LOG_WIDTH wide. Changes are measured from the window size of the last layout
+// minLogWidth wide. Changes are measured from the window size of the last layout
 // (lastWndWidth, lastWndHeight); only the dragged edge moves, the opposite one stays. Any edge
 // other than 1..8 leaves the rectangle unchanged.
 void ClampSizingRect(int edge, PixelRect& proposed, int lastWndWidth, int lastWndHeight,
-                     int minHeight, int logWidth);
+                     int minHeight, int logWidth, int minLogWidth = MIN_LOG_WIDTH);
 
 // How a control follows a size change of dx, dy: GrowBoth adds dx to its width and dy to its
 // height, GrowHeight adds dy to its height, MoveBoth moves it by dx and dy, MoveDown moves it

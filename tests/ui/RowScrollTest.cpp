@@ -13,6 +13,17 @@ TEST(RowScroll, ContentHeightOfTheRows) {
     EXPECT_EQ(RowContentHeight(32), 970);
 }
 
+TEST(RowScroll, ScaledFiguresSetTheContentAndTheLineStep) {
+    // 150 %: rows 45 pixels apart, the first 15 below the top, an arrow click 30.
+    const RowFigures rows{45, 15, 30};
+    EXPECT_EQ(RowContentHeight(9, rows), 420);
+    const RowScrollLayout layout = ComputeRowScroll(9, 150, 400, rows);
+    EXPECT_EQ(layout.bar.nMax, 420);
+    EXPECT_EQ(layout.bar.nPos, 270);
+    EXPECT_EQ(ComputeScrollPosition(SCROLL_LINEDOWN, 0, {0, 420, 150, 0}, rows.lineStep), 30);
+    EXPECT_EQ(ComputeScrollPosition(SCROLL_LINEUP, 0, {0, 420, 150, 100}, rows.lineStep), 70);
+}
+
 TEST(RowScroll, BarFollowsRowCountAndPanelHeight) {
     struct Case {
         const char* name;

@@ -75,6 +75,14 @@ TEST(WindowSizing, LogAlreadyTooNarrowWidensTheWindow) {
     EXPECT_EQ(Clamped(SIZING_EDGE_LEFT, {100, 100, 700, 500}, 100), (PixelRect{80, 100, 700, 500}));
 }
 
+TEST(WindowSizing, ScaledMinimumLogWidthBoundsTheWidth) {
+    // 150 %: the log keeps 180 pixels, so the window stays 600 - (300 - 180) wide.
+    PixelRect proposed{100, 100, 300, 500};
+    ClampSizingRect(SIZING_EDGE_RIGHT, proposed, LAST_WIDTH, LAST_HEIGHT, MIN_HEIGHT, LOG_WIDTH,
+                    180);
+    EXPECT_EQ(proposed, (PixelRect{100, 100, 580, 500}));
+}
+
 TEST(WindowSizing, ExtremeRectanglesDoNotOverflow) {
     PixelRect huge{INT_MIN, INT_MIN, INT_MAX, INT_MAX};
     ClampSizingRect(SIZING_EDGE_BOTTOMRIGHT, huge, 10, 10, 10, 200);

@@ -165,3 +165,11 @@ bool CDialogHarness::Closed() const {
 bool CDialogHarness::WaitClosed(std::chrono::milliseconds timeout) {
     return WaitUntil([this] { return Closed(); }, timeout);
 }
+
+std::string ProgramPath() {
+    char path[MAX_PATH] = {};
+    ::GetModuleFileNameA(nullptr, path, MAX_PATH);
+    std::string text(path);
+    text = text.substr(0, text.find_last_of('\\')); // ...\tests
+    return text.substr(0, text.find_last_of('\\')) + "\\kelvane.exe";
+}

@@ -88,6 +88,9 @@ private:
     HANDLE m_hDone = nullptr;
 };
 
+// The program itself, kelvane.exe, beside the test executable's folder.
+std::string ProgramPath();
+
 // Waits until pred() holds or the timeout passes, checking every few milliseconds.
 // Answers the last value of pred().
 bool WaitUntil(const std::function<bool()>& pred,

@@ -142,15 +142,6 @@ TEST(EndToEnd, InputLevelsThatChangeByThemselvesAreShown) {
 }
 
 namespace {
-// The program beside the test executable's folder.
-std::string ProgramPath() {
-    char path[MAX_PATH] = {};
-    ::GetModuleFileNameA(nullptr, path, MAX_PATH);
-    std::string text(path);
-    text = text.substr(0, text.find_last_of('\\')); // ...\tests
-    return text.substr(0, text.find_last_of('\\')) + "\\kelvane.exe";
-}
-
 struct CProgram {
     PROCESS_INFORMATION process{};
     HWND hDialog = nullptr;
