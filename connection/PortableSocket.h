@@ -33,28 +33,28 @@ enum class SocketIo {
 };
 
 // One socket, closed when the object goes. Move-only.
-class CSimSocket {
+class CPortableSocket {
 public:
-    CSimSocket() = default;
-    ~CSimSocket();
-    CSimSocket(CSimSocket&& other) noexcept;
-    CSimSocket& operator=(CSimSocket&& other) noexcept;
-    CSimSocket(const CSimSocket&) = delete;
-    CSimSocket& operator=(const CSimSocket&) = delete;
+    CPortableSocket() = default;
+    ~CPortableSocket();
+    CPortableSocket(CPortableSocket&& other) noexcept;
+    CPortableSocket& operator=(CPortableSocket&& other) noexcept;
+    CPortableSocket(const CPortableSocket&) = delete;
+    CPortableSocket& operator=(const CPortableSocket&) = delete;
 
     // A TCP socket listening on a numeric IPv4 address; port 0 picks any free port.
-    static CSimSocket Listen(const std::string& address, std::uint16_t port, std::string& error);
+    static CPortableSocket Listen(const std::string& address, std::uint16_t port, std::string& error);
     // A blocking TCP connection to a numeric IPv4 address.
-    static CSimSocket Connect(const std::string& address, std::uint16_t port, std::string& error);
+    static CPortableSocket Connect(const std::string& address, std::uint16_t port, std::string& error);
     // A UDP socket on the loopback address that Wake() makes readable, so that a thread
     // waiting on it in WaitForSockets returns at once.
-    static CSimSocket OpenWake(std::string& error);
+    static CPortableSocket OpenWake(std::string& error);
 
     bool IsOpen() const { return m_hSocket != INVALID_HANDLE; }
     std::uint16_t LocalPort() const;
 
     // Takes the next pending connection of a listening socket; peer receives "a.b.c.d:port".
-    CSimSocket Accept(std::string& peer);
+    CPortableSocket Accept(std::string& peer);
 
     bool SetNonBlocking();
     bool SetNoDelay();
@@ -74,7 +74,7 @@ public:
     std::intptr_t Handle() const { return m_hSocket; }
 
 private:
-    explicit CSimSocket(std::intptr_t handle) : m_hSocket(handle) {}
+    explicit CPortableSocket(std::intptr_t handle) : m_hSocket(handle) {}
 
     static constexpr std::intptr_t INVALID_HANDLE = -1;
     std::intptr_t m_hSocket = INVALID_HANDLE;
@@ -82,7 +82,7 @@ private:
 
 // One entry of WaitForSockets: what to wait for, and what was found.
 struct SocketWait {
-    const CSimSocket* m_pSocket = nullptr;
+    const CPortableSocket* m_pSocket = nullptr;
     bool m_bWantRead = false;
     bool m_bWantWrite = false;
     bool m_bReadable = false; // also set when the peer closed or reset, or on an error

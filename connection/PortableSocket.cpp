@@ -1,5 +1,5 @@
 // The simulator's thin socket layer on POSIX sockets or Winsock 2.
-#include "tools/simulator/SimSocket.h"
+#include "connection/PortableSocket.h"
 
 #include "tools/simulator/Ipv4Address.h"
 
@@ -135,15 +135,15 @@ CSocketLibrary::~CSocketLibrary() {
 #endif
 }
 
-CSimSocket::~CSimSocket() {
+CPortableSocket::~CPortableSocket() {
     Close();
 }
 
-CSimSocket::CSimSocket(CSimSocket&& other) noexcept : m_hSocket(other.m_hSocket) {
+CPortableSocket::CPortableSocket(CPortableSocket&& other) noexcept : m_hSocket(other.m_hSocket) {
     other.m_hSocket = INVALID_HANDLE;
 }
 
-CSimSocket& CSimSocket::operator=(CSimSocket&& other) noexcept {
+CPortableSocket& CPortableSocket::operator=(CPortableSocket&& other) noexcept {
     if (this != &other) {
         Close();
         m_hSocket = other.m_hSocket;
@@ -170,12 +170,12 @@ NativeSocket OpenStream(const std::string& address, std::uint16_t port, sockaddr
 }
 } // namespace
 
-CSimSocket CSimSocket::Listen(const std::string& address, std::uint16_t port, std::string& error) {
+CPortableSocket CPortableSocket::Listen(const std::string& address, std::uint16_t port, std::string& error) {
     sockaddr_in local{};
     const NativeSocket s = OpenStream(address, port, local, error);
     if (s == NATIVE_INVALID)
         return {};
-    CSimSocket result(static_cast<std::intptr_t>(s));
+    CPortableSocket result(static_cast<std::intptr_t>(s));
 #ifndef _WIN32
     // A restarted simulator can take its port again while the old connection is in TIME_WAIT.
     // (On Windows the same option would let another process share the port, so it is not set.)
@@ -198,12 +198,12 @@ CSimSocket CSimSocket::Listen(const std::string& address, std::uint16_t port, st
     return result;
 }
 
-CSimSocket CSimSocket::Connect(const std::string& address, std::uint16_t port, std::string& error) {
+CPortableSocket CPortableSocket::Connect(const std::string& address, std::uint16_t port, std::string& error) {
     sockaddr_in remote{};
     const NativeSocket s = OpenStream(address, port, remote, error);
     if (s == NATIVE_INVALID)
         return {};
-    CSimSocket result(static_cast<std::intptr_t>(s));
+    CPortableSocket result(static_cast<std::intptr_t>(s));
     if (connect(s, reinterpret_cast<const sockaddr*>(&remote), sizeof remote) != 0) {
         error = ErrorText("connect");
         return {};
@@ -212,13 +212,13 @@ CSimSocket CSimSocket::Connect(const std::string& address, std::uint16_t port, s
     return result;
 }
 
-CSimSocket CSimSocket::OpenWake(std::string& error) {
+CPortableSocket CPortableSocket::OpenWake(std::string& error) {
     const NativeSocket s = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
     if (s == NATIVE_INVALID) {
         error = ErrorText("socket");
         return {};
     }
-    CSimSocket result(static_cast<std::intptr_t>(s));
+    CPortableSocket result(static_cast<std::intptr_t>(s));
     sockaddr_in local = MakeAddress(0x7F000001, 0);
     SockLen length = sizeof local;
     // Bound to a loopback port and connected to itself: Wake() sends it one datagram.
@@ -232,7 +232,7 @@ CSimSocket CSimSocket::OpenWake(std::string& error) {
     return result;
 }
 
-std::uint16_t CSimSocket::LocalPort() const {
+std::uint16_t CPortableSocket::LocalPort() const {
     sockaddr_in local{};
     SockLen length = sizeof local;
     if (!IsOpen() ||
@@ -242,7 +242,7 @@ std::uint16_t CSimSocket::LocalPort() const {
     return ntohs(local.sin_port);
 }
 
-CSimSocket CSimSocket::Accept(std::string& peer) {
+CPortableSocket CPortableSocket::Accept(std::string& peer) {
     sockaddr_in remote{};
     SockLen length = sizeof remote;
     NativeSocket s = NATIVE_INVALID;
@@ -253,10 +253,10 @@ CSimSocket CSimSocket::Accept(std::string& peer) {
         return {};
     }
     peer = AddressText(remote);
-    return CSimSocket(static_cast<std::intptr_t>(s));
+    return CPortableSocket(static_cast<std::intptr_t>(s));
 }
 
-bool CSimSocket::SetNonBlocking() {
+bool CPortableSocket::SetNonBlocking() {
 #ifdef _WIN32
     u_long on = 1;
     return ioctlsocket(Native(m_hSocket), FIONBIO, &on) == 0;
@@ -266,14 +266,14 @@ bool CSimSocket::SetNonBlocking() {
 #endif
 }
 
-bool CSimSocket::SetNoDelay() {
+bool CPortableSocket::SetNoDelay() {
     // Every send leaves at once, so a reply cut into pieces really travels in pieces.
     const int on = 1;
     return setsockopt(Native(m_hSocket), IPPROTO_TCP, TCP_NODELAY,
                       reinterpret_cast<const char*>(&on), sizeof on) == 0;
 }
 
-SocketIo CSimSocket::Send(const std::uint8_t* data, std::size_t length, std::size_t& sent) {
+SocketIo CPortableSocket::Send(const std::uint8_t* data, std::size_t length, std::size_t& sent) {
     sent = 0;
     // One call moves at most what an int can count (Winsock's limit).
     const int chunk = length > 0x10000000 ? 0x10000000 : static_cast<int>(length);
@@ -295,7 +295,7 @@ SocketIo CSimSocket::Send(const std::uint8_t* data, std::size_t length, std::siz
     }
 }
 
-SocketIo CSimSocket::Receive(std::uint8_t* data, std::size_t capacity, std::size_t& received) {
+SocketIo CPortableSocket::Receive(std::uint8_t* data, std::size_t capacity, std::size_t& received) {
     received = 0;
     const int chunk = capacity > 0x10000000 ? 0x10000000 : static_cast<int>(capacity);
     for (;;) {
@@ -318,13 +318,13 @@ SocketIo CSimSocket::Receive(std::uint8_t* data, std::size_t capacity, std::size
     }
 }
 
-void CSimSocket::ShutdownSend() {
+void CPortableSocket::ShutdownSend() {
     if (IsOpen()) {
         shutdown(Native(m_hSocket), SHUTDOWN_SEND);
     }
 }
 
-void CSimSocket::Reset() {
+void CPortableSocket::Reset() {
     if (IsOpen()) {
         linger option{};
         option.l_onoff = 1;
@@ -335,19 +335,19 @@ void CSimSocket::Reset() {
     }
 }
 
-void CSimSocket::Close() {
+void CPortableSocket::Close() {
     if (IsOpen()) {
         CloseNative(Native(m_hSocket));
         m_hSocket = INVALID_HANDLE;
     }
 }
 
-void CSimSocket::Wake() {
+void CPortableSocket::Wake() {
     const char byte = 1;
     send(Native(m_hSocket), &byte, 1, SEND_FLAGS);
 }
 
-void CSimSocket::DrainWake() {
+void CPortableSocket::DrainWake() {
     char buffer[64];
     while (recv(Native(m_hSocket), buffer, sizeof buffer, 0) > 0) {
     }
