@@ -170,7 +170,8 @@ NativeSocket OpenStream(const std::string& address, std::uint16_t port, sockaddr
 }
 } // namespace
 
-CPortableSocket CPortableSocket::Listen(const std::string& address, std::uint16_t port, std::string& error) {
+CPortableSocket CPortableSocket::Listen(const std::string& address, std::uint16_t port,
+                                        std::string& error) {
     sockaddr_in local{};
     const NativeSocket s = OpenStream(address, port, local, error);
     if (s == NATIVE_INVALID)
@@ -198,7 +199,8 @@ CPortableSocket CPortableSocket::Listen(const std::string& address, std::uint16_
     return result;
 }
 
-CPortableSocket CPortableSocket::Connect(const std::string& address, std::uint16_t port, std::string& error) {
+CPortableSocket CPortableSocket::Connect(const std::string& address, std::uint16_t port,
+                                         std::string& error) {
     sockaddr_in remote{};
     const NativeSocket s = OpenStream(address, port, remote, error);
     if (s == NATIVE_INVALID)

@@ -43,9 +43,11 @@ public:
     CPortableSocket& operator=(const CPortableSocket&) = delete;
 
     // A TCP socket listening on a numeric IPv4 address; port 0 picks any free port.
-    static CPortableSocket Listen(const std::string& address, std::uint16_t port, std::string& error);
+    static CPortableSocket Listen(const std::string& address, std::uint16_t port,
+                                  std::string& error);
     // A blocking TCP connection to a numeric IPv4 address.
-    static CPortableSocket Connect(const std::string& address, std::uint16_t port, std::string& error);
+    static CPortableSocket Connect(const std::string& address, std::uint16_t port,
+                                   std::string& error);
     // A UDP socket on the loopback address that Wake() makes readable, so that a thread
     // waiting on it in WaitForSockets returns at once.
     static CPortableSocket OpenWake(std::string& error);
