@@ -36,17 +36,19 @@ constexpr char DirectionMark(TrafficDirection direction) {
 
 } // namespace
 
-std::string FormatTrafficDump(TrafficDirection direction, const std::uint8_t* data, int count) {
+std::string FormatTrafficDump(TrafficDirection direction, const std::uint8_t* data, int count,
+                              std::string_view linePrefix) {
     std::string text;
-    AppendTrafficDump(text, direction, data, count);
+    AppendTrafficDump(text, direction, data, count, linePrefix);
     return text;
 }
 
 void AppendTrafficDump(std::string& out, TrafficDirection direction, const std::uint8_t* data,
-                       int count) {
+                       int count, std::string_view linePrefix) {
     if (count <= 0 || data == nullptr) {
         // A failed or empty transfer shows as the mark alone; the next log text follows it on
         // the same line.
+        out.append(linePrefix);
         out.push_back(DirectionMark(direction));
         return;
     }
@@ -55,7 +57,7 @@ void AppendTrafficDump(std::string& out, TrafficDirection direction, const std::
     const std::size_t lines = (bytes + BYTES_PER_LINE - 1) / BYTES_PER_LINE;
     const std::size_t start = out.size();
     // The exact size is known up front: one allocation, then the text is written in place.
-    out.resize(start + lines * LINE_OVERHEAD + bytes);
+    out.resize(start + lines * (linePrefix.size() + LINE_OVERHEAD) + bytes);
     char* w = out.data() + start;
 
     for (std::size_t offset = 0; offset < bytes; offset += BYTES_PER_LINE) {
@@ -63,6 +65,10 @@ void AppendTrafficDump(std::string& out, TrafficDirection direction, const std::
         const std::size_t left = bytes - offset;
         const std::size_t used = left < BYTES_PER_LINE ? left : BYTES_PER_LINE;
 
+        if (!linePrefix.empty()) {
+            std::memcpy(w, linePrefix.data(), linePrefix.size());
+            w += linePrefix.size();
+        }
         // The first line carries the mark; continuation lines are indented by its width.
         *w++ = offset == 0 ? DirectionMark(direction) : ' ';
         // Each field is copied whole from a table: " XX" and one spare character that the

@@ -4,15 +4,18 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 enum class TrafficDirection { Received = 0, Sent = 1 };
 
 // Builds the dump text of count bytes: a direction mark ('>' sent, '<' received), then one
 // line per 16 bytes with 16 hex fields, " | " and the bytes as characters (below 0x20 as '.').
 // Continuation lines are indented by one space. Every line ends in "\r\n". A count of zero
-// or less gives the mark alone, with no line end.
-std::string FormatTrafficDump(TrafficDirection direction, const std::uint8_t* data, int count);
+// or less gives the mark alone, with no line end. A non-empty linePrefix (a time, say) starts
+// every line, continuation lines and the bare mark included.
+std::string FormatTrafficDump(TrafficDirection direction, const std::uint8_t* data, int count,
+                              std::string_view linePrefix = {});
 
 // Appends the same text to out (so a caller can reuse one buffer).
 void AppendTrafficDump(std::string& out, TrafficDirection direction, const std::uint8_t* data,
-                       int count);
+                       int count, std::string_view linePrefix = {});

@@ -1,5 +1,7 @@
 #include "protocol/TrafficDump.h"
 
+#include "protocol/LogTime.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -178,6 +180,21 @@ TEST(TrafficDump, AppendsTheSameTextAfterWhatIsThere) {
         expected += reference;
     }
     EXPECT_EQ(log, expected);
+}
+
+TEST(TrafficDump, LinePrefixStartsEveryLineAndTheBareMark) {
+    const std::string time = FormatLogTime(9, 5, 7, 42);
+    EXPECT_EQ(time, "09:05:07.042 ");
+    EXPECT_EQ(FormatLogTime(23, 59, 59, 999).size(), LOG_TIME_LENGTH);
+    EXPECT_EQ(FormatLocalLogTime(std::chrono::system_clock::now()).size(), LOG_TIME_LENGTH);
+
+    Bytes seventeen(17, 0x41);
+    const std::string plain = Dump(TrafficDirection::Received, seventeen);
+    std::string stamped = "x";
+    AppendTrafficDump(stamped, TrafficDirection::Received, seventeen.data(), 17, time);
+    const std::size_t secondLine = plain.find("\r\n") + 2;
+    EXPECT_EQ(stamped, "x" + time + plain.substr(0, secondLine) + time + plain.substr(secondLine));
+    EXPECT_EQ(FormatTrafficDump(TrafficDirection::Sent, nullptr, 0, time), time + ">");
 }
 
 } // namespace
