@@ -1,6 +1,7 @@
-// The simulator's thin socket layer: TCP listening, accepting and connecting, non-blocking
-// sends and receives, a wake socket that interrupts a wait, and waiting on several sockets.
-// The only place that knows whether it runs on POSIX sockets or on Winsock.
+// The portable socket layer of the simulator and the command-line client: TCP listening,
+// accepting and connecting (IPv4 and IPv6, host names, a connect time-out), non-blocking sends
+// and receives, a wake socket that interrupts a wait, and waiting on several sockets. The only
+// place that knows whether it runs on POSIX sockets or on Winsock.
 #pragma once
 
 #include <cstddef>
@@ -32,6 +33,15 @@ enum class SocketIo {
     Failed      // any other error
 };
 
+// Why a connection could not be made.
+enum class ConnectFailure {
+    None,
+    Unresolved, // the name or address does not resolve
+    Refused,    // nobody listens there
+    TimedOut,   // no answer within the time-out
+    Failed      // any other error
+};
+
 // One socket, closed when the object goes. Move-only.
 class CPortableSocket {
 public:
@@ -42,12 +52,17 @@ public:
     CPortableSocket(const CPortableSocket&) = delete;
     CPortableSocket& operator=(const CPortableSocket&) = delete;
 
-    // A TCP socket listening on a numeric IPv4 address; port 0 picks any free port.
+    // A TCP socket listening on a numeric IPv4 or IPv6 address; port 0 picks any free port.
     static CPortableSocket Listen(const std::string& address, std::uint16_t port,
                                   std::string& error);
-    // A blocking TCP connection to a numeric IPv4 address.
+    // A blocking TCP connection to a numeric address or a host name, without a time-out.
     static CPortableSocket Connect(const std::string& address, std::uint16_t port,
                                    std::string& error);
+    // A non-blocking TCP connection to host (a name, an IPv4 or an IPv6 address), trying each
+    // address the name resolves to until one answers or timeoutMs has passed in all. On failure
+    // the socket is closed, failure says why and error says it in words.
+    static CPortableSocket Connect(const std::string& host, std::uint16_t port, int timeoutMs,
+                                   ConnectFailure& failure, std::string& error);
     // A UDP socket on the loopback address that Wake() makes readable, so that a thread
     // waiting on it in WaitForSockets returns at once.
     static CPortableSocket OpenWake(std::string& error);
@@ -55,10 +70,11 @@ public:
     bool IsOpen() const { return m_hSocket != INVALID_HANDLE; }
     std::uint16_t LocalPort() const;
 
-    // Takes the next pending connection of a listening socket; peer receives "a.b.c.d:port".
+    // Takes the next pending connection of a listening socket; peer receives "a.b.c.d:port"
+    // (or "[v6]:port").
     CPortableSocket Accept(std::string& peer);
 
-    bool SetNonBlocking();
+    bool SetNonBlocking(bool on = true);
     bool SetNoDelay();
 
     SocketIo Send(const std::uint8_t* data, std::size_t length, std::size_t& sent);
