@@ -134,10 +134,8 @@ TEST(Cli, DeviceThatClosesOrResetsEndsWithStatus4) {
             RunCliWith({device.Target(), "read", "1", "read", "2", "read", "3", "read", "4"});
         EXPECT_EQ(run.m_nStatus, 4);
         EXPECT_EQ(run.m_strOut, "DIO1 Input Low\nDIO2 Input Low\n");
-        EXPECT_EQ(run.m_strErr.rfind("kelvane-cli: read ", 0), 0u) << run.m_strErr;
-        EXPECT_NE(run.m_strErr.find(end == ConnectionEnd::Close ? "closed" : "reset"),
-                  std::string::npos)
-            << run.m_strErr;
+        // (A reset may read as a close on some socket stacks: both are the device gone.)
+        EXPECT_EQ(run.m_strErr.rfind("kelvane-cli: read 3: the device ", 0), 0u) << run.m_strErr;
     }
 }
 
@@ -238,6 +236,7 @@ TEST(Cli, VerboseDumpsEveryByteWithOneTimePerDump) {
 }
 
 TEST(Cli, CannotConnectGivesStatus3) {
+    const CSocketLibrary library;
     std::uint16_t closedPort = 0;
     {
         std::string error;

@@ -115,6 +115,7 @@ private:
         }
     }
 
+    const CSocketLibrary m_library;
     Answer m_answer;
     CPortableSocket m_listen;
     std::thread m_thread;
