@@ -15,7 +15,6 @@ namespace {
 using dio_reply_detail::IsReplyCode;
 using dio_reply_detail::IsSelectorValue;
 
-constexpr std::size_t RECEIVE_CHUNK = 4096;
 // Bytes shown in an error line; more are cut with "...".
 constexpr std::size_t SHOWN_BYTES = 48;
 
@@ -52,7 +51,7 @@ std::string DioText(int dio, int mode, int state) {
 CCliSession::CCliSession(const CliArguments& arguments, std::ostream& out, std::ostream& err,
                          CPortableSocket* wake)
     : m_arguments(arguments), m_out(out), m_err(err), m_pWake(wake) {
-    m_vecReceived.reserve(RECEIVE_CHUNK * 2);
+    m_vecReceived.reserve(m_chunk.size() * 2);
 }
 
 int CCliSession::Connect() {
@@ -88,7 +87,16 @@ void CCliSession::PrintDio(int dio, int mode, int state, int round, double secon
         return;
     }
     if (!m_arguments.m_bJson) {
-        m_out << DioText(dio, mode, state) << "\n" << std::flush;
+        // One write of a line built in place: a poll of many rounds prints many lines.
+        m_strLine.assign("DIO");
+        m_strLine += std::to_string(dio);
+        m_strLine += ' ';
+        m_strLine += ModeWord(mode);
+        m_strLine += ' ';
+        m_strLine += StateWord(state);
+        m_strLine += '\n';
+        m_out.write(m_strLine.data(), static_cast<std::streamsize>(m_strLine.size()));
+        m_out.flush();
         return;
     }
     nlohmann::ordered_json line;
@@ -123,8 +131,8 @@ void CCliSession::PrintWritten(int dio, int round) {
 
 int CCliSession::Send(const CliCommand& command, const std::uint8_t* data, std::size_t length) {
     m_vecSeen.clear();
-    const Clock::time_point deadline =
-        Clock::now() + std::chrono::milliseconds(m_arguments.m_nTimeoutMs);
+    // Read only when a send has to wait (a full send buffer), which is seldom.
+    Clock::time_point deadline{};
     std::size_t offset = 0;
     while (offset < length) {
         std::size_t sent = 0;
@@ -140,6 +148,9 @@ int CCliSession::Send(const CliCommand& command, const std::uint8_t* data, std::
             return Fail(CLI_CONNECTION_LOST, command,
                         io == SocketIo::Reset ? "the device reset the connection"
                                               : "the request could not be sent");
+        }
+        if (deadline == Clock::time_point{}) {
+            deadline = Clock::now() + std::chrono::milliseconds(m_arguments.m_nTimeoutMs);
         }
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
         SocketWait wait{&m_socket, false, true};
@@ -182,21 +193,18 @@ CCliSession::Receive CCliSession::ReceiveSome(Clock::time_point deadline, bool s
             m_vecReceived.clear();
             m_nOffset = 0;
         }
-        const std::size_t start = m_vecReceived.size();
-        m_vecReceived.resize(start + RECEIVE_CHUNK);
         std::size_t received = 0;
-        const SocketIo io = m_socket.Receive(m_vecReceived.data() + start, RECEIVE_CHUNK, received);
+        const SocketIo io = m_socket.Receive(m_chunk.data(), m_chunk.size(), received);
         const auto when = m_arguments.m_bTimestamps ? std::chrono::system_clock::now()
                                                     : std::chrono::system_clock::time_point{};
-        m_vecReceived.resize(start + received);
         switch (io) {
         case SocketIo::Done:
             if (m_arguments.m_bVerbose) {
-                Dump(TrafficDirection::Received, m_vecReceived.data() + start, received, when);
+                Dump(TrafficDirection::Received, m_chunk.data(), received, when);
             }
-            if (m_vecSeen.size() < SHOWN_BYTES + 1) {
-                m_vecSeen.insert(m_vecSeen.end(), m_vecReceived.begin() + start,
-                                 m_vecReceived.end());
+            m_vecReceived.insert(m_vecReceived.end(), m_chunk.begin(), m_chunk.begin() + received);
+            if (m_vecSeen.size() <= SHOWN_BYTES) {
+                m_vecSeen.insert(m_vecSeen.end(), m_chunk.begin(), m_chunk.begin() + received);
             }
             return Receive::Data;
         case SocketIo::WouldBlock:
@@ -343,7 +351,7 @@ int CCliSession::ReadBack(const CliCommand& command, int first, int last,
 }
 
 int CCliSession::RunCommand(const CliCommand& command, int round) {
-    std::vector<DioModeState> values;
+    std::vector<DioModeState>& values = m_vecValues;
     switch (command.m_kind) {
     case CliCommandKind::Read:
     case CliCommandKind::ReadRange: {

@@ -6,6 +6,7 @@
 #include "connection/PortableSocket.h"
 #include "protocol/TrafficDump.h"
 
+#include <array>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -76,8 +77,11 @@ private:
     Clock::time_point m_connectedAt{};
     bool m_bInterrupted = false;
 
-    std::vector<std::uint8_t> m_vecReceived; // bytes not yet taken as frames, from m_nOffset
+    std::array<std::uint8_t, 4096> m_chunk{}; // what one receive takes
+    std::vector<std::uint8_t> m_vecReceived;  // bytes not yet taken as frames, from m_nOffset
     std::size_t m_nOffset = 0;
-    std::vector<std::uint8_t> m_vecSeen; // bytes received since the last request, for messages
+    std::vector<std::uint8_t> m_vecSeen;   // bytes received since the last request, for messages
+    std::vector<DioModeState> m_vecValues; // what a read gave
+    std::string m_strLine;
     std::string m_strDump;
 };
