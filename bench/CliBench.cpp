@@ -1,6 +1,7 @@
 // Sequential "read" round trips against the in-process simulator: through kelvane-cli's own
 // session code (request, answer matching, the printed line) and through a bare socket doing
-// the same exchange, in the same run, in alternating blocks so that both see the same machine.
+// the same exchange, in the same run: alternating blocks, one connection at a time to one
+// device, so that both meet the same machine and the same serving thread.
 //
 //   build/native/bench/bench_cli [rounds]
 #include "cli/CliSession.h"
@@ -75,8 +76,6 @@ int main(int argc, char** argv) {
     const int rounds = argc > 1 ? std::max(100, std::atoi(argv[1])) : 20000;
     constexpr int BLOCK = 250;
 
-    // One device serves both, one connection at a time, so that both meet the same serving
-    // thread.
     SimulatorOptions options;
     options.m_nPort = 0;
     options.m_bQuiet = true;

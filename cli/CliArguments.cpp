@@ -11,6 +11,8 @@ namespace {
 
 constexpr int MAX_DIO = 255;
 constexpr int MAX_MS = 86400000; // a day
+// A range write's payload, 2n + 2 bytes, must fit its one length byte.
+constexpr int MAX_RANGE_WRITE = 126;
 
 std::string Lower(std::string text) {
     std::transform(text.begin(), text.end(), text.begin(),
@@ -114,8 +116,8 @@ Commands (run in order on one connection):
                         (either case)
   read-range START END  prints one line per DIO, as read does
   write-range START END MODE:STATE...
-                        sets END-START+1 DIOs at once, e.g. write-range 0 2 out:high in:low
-                        out:low, and waits for the acknowledgement
+                        sets END-START+1 DIOs at once (at most 126), e.g. write-range 0 2
+                        out:high in:low out:low, and waits for the acknowledgement
   watch [SECONDS]       prints every report the device sends (inputs changing by themselves)
                         until SECONDS have passed (decimals allowed), the device closes, or
                         Ctrl+C
@@ -233,6 +235,11 @@ bool ParseCliCommands(const std::vector<std::string>& words, std::vector<CliComm
             }
             if (write) {
                 const int count = command.m_nLast - command.m_nFirst + 1;
+                if (count > MAX_RANGE_WRITE) {
+                    error = name + ": one request sets at most " + std::to_string(MAX_RANGE_WRITE) +
+                            " DIOs, not " + std::to_string(count);
+                    return false;
+                }
                 while (i < words.size() && !IsCommandWord(words[i])) {
                     const std::string& pair = words[i++];
                     const std::size_t colon = pair.find(':');

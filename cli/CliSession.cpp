@@ -189,8 +189,11 @@ CCliSession::Receive CCliSession::ReceiveSome(Clock::time_point deadline, bool s
         if (!waits[0].m_bReadable) {
             continue; // the time is checked at the top
         }
-        if (m_nOffset > 0 && m_nOffset == m_vecReceived.size()) {
-            m_vecReceived.clear();
+        if (m_nOffset > 0) {
+            // What is left is at most the start of one frame: a steady stream (a flood under
+            // watch) never grows the buffer.
+            m_vecReceived.erase(m_vecReceived.begin(),
+                                m_vecReceived.begin() + static_cast<std::ptrdiff_t>(m_nOffset));
             m_nOffset = 0;
         }
         std::size_t received = 0;

@@ -82,7 +82,7 @@ TEST(Cli, ReportsAreSkippedByReadAndPrintedByWatch) {
         ++reports;
     }
     EXPECT_GE(reports, 3);
-    EXPECT_LE(last, 0.6 + 0.5); // the answer's delay, the watch and a generous margin
+    EXPECT_LE(last, 2.0); // the answer's delay, the watch and a generous margin
 }
 
 TEST(Cli, LateUnusableAndCutShortAnswersFail) {
@@ -152,6 +152,7 @@ TEST(Cli, UsageErrorsGiveStatus2AndOneLine) {
         {"127.0.0.1", "read-range", "5", "2"},
         {"127.0.0.1", "write-range", "0", "2", "out:high", "in:low"},
         {"127.0.0.1", "write-range", "0", "0", "out-high"},
+        {"127.0.0.1", "write-range", "0", "200", "out:high"},
         {"127.0.0.1", "watch", "soon"},
         {"127.0.0.1:0", "read", "1"},
         {"[::1", "read", "1"},
