@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cctype>
 #include <charconv>
+#include <memory>
 
 namespace {
 
@@ -102,6 +103,15 @@ bool ParseSeconds(const std::string& text, int& milliseconds) {
     milliseconds = seconds * 1000 + thousandths;
     return true;
 }
+
+// The usage line says what the one list of words after the options holds.
+class CUsageFormatter : public CLI::Formatter {
+public:
+    std::string make_usage(const CLI::App*, std::string) const override {
+        return "Usage: kelvane-cli [OPTIONS] HOST COMMAND [ARGS...] [COMMAND [ARGS...]]...\n";
+    }
+    std::string make_positionals(const CLI::App*) const override { return {}; }
+};
 
 bool IsCommandWord(const std::string& word) {
     return word == "read" || word == "write" || word == "read-range" || word == "write-range" ||
@@ -289,6 +299,7 @@ CliRequest ParseCliArguments(int argc, const char* const* argv, CliArguments& ar
                              std::string& text) {
     CLI::App app{"kelvane-cli: reads and sets the DIOs of a networked digital-I/O device.",
                  "kelvane-cli"};
+    app.formatter(std::make_shared<CUsageFormatter>());
     app.footer(COMMANDS_HELP);
     int port = 0;
     std::vector<std::string> words;
@@ -324,8 +335,7 @@ CliRequest ParseCliArguments(int argc, const char* const* argv, CliArguments& ar
         ->type_name("MS")
         ->capture_default_str();
     app.set_version_flag("--version", std::string(), "the version and build stamp");
-    app.add_option("HOST-AND-COMMANDS", words, "HOST COMMAND [ARGS...] [COMMAND [ARGS...]]...")
-        ->type_name("");
+    app.add_option("words", words, "HOST COMMAND [ARGS...] [COMMAND [ARGS...]]...");
 
     std::vector<std::string> args;
     for (int i = argc - 1; i >= 1; --i) {
