@@ -7,6 +7,7 @@
 #include "connection/PortableSocket.h"
 
 #include <atomic>
+#include <csignal>
 #include <ostream>
 
 namespace {
@@ -69,6 +70,9 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
     std::string error;
     // Without a wake socket the program still works; only Ctrl+C then ends it the hard way.
     CPortableSocket wake = CPortableSocket::OpenWake(error);
+    if (!wake.IsOpen()) {
+        std::signal(SIGINT, SIG_DFL);
+    }
     g_bStopRequested.store(false);
     const CStopTarget stopTarget(wake.IsOpen() ? &wake : nullptr);
 
