@@ -17,5 +17,7 @@ kelvane_need_packages() {
 }
 
 # What every build needs: CMake, Ninja, the native and the Windows (mingw-w64) compilers,
-# GoogleTest's sources, Wine and a virtual X display.
-KELVANE_BUILD_PACKAGES=(cmake ninja-build g++ make googletest mingw-w64 wine wine64 xvfb x11-utils)
+# GoogleTest's sources, Wine, a virtual X display, and the header-only CLI11 and nlohmann-json
+# of the command-line client.
+KELVANE_BUILD_PACKAGES=(cmake ninja-build g++ make googletest mingw-w64 wine wine64 xvfb x11-utils
+    libcli11-dev nlohmann-json3-dev)

@@ -2,7 +2,7 @@
 // what comes back, always with a deadline so that a fault fails a test instead of hanging it.
 #pragma once
 
-#include "tools/simulator/SimSocket.h"
+#include "connection/PortableSocket.h"
 
 #include <chrono>
 #include <cstdint>
@@ -16,7 +16,7 @@ public:
     static constexpr std::chrono::milliseconds DEADLINE{10000};
 
     explicit CLoopbackClient(std::uint16_t port) {
-        m_socket = CSimSocket::Connect("127.0.0.1", port, m_strError);
+        m_socket = CPortableSocket::Connect("127.0.0.1", port, m_strError);
         if (m_socket.IsOpen()) {
             m_socket.SetNonBlocking();
         }
@@ -125,7 +125,7 @@ private:
     }
 
     CSocketLibrary m_library;
-    CSimSocket m_socket;
+    CPortableSocket m_socket;
     std::string m_strError;
     std::vector<std::uint8_t> m_vecReceived;
 };

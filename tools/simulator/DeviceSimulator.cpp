@@ -80,12 +80,12 @@ std::string DescribeModes(const SimulatorOptions& options) {
 
 // Everything about the one client being served.
 struct CDeviceSimulator::ClientSession {
-    ClientSession(CSimSocket socket, const std::string& peer, const SimulatorOptions& options)
+    ClientSession(CPortableSocket socket, const std::string& peer, const SimulatorOptions& options)
         : m_socket(std::move(socket)), m_strName("client " + peer),
           m_shaper(options.m_split, options.m_nSeed), m_queue(milliseconds(options.m_nPieceGapMs)) {
     }
 
-    CSimSocket m_socket;
+    CPortableSocket m_socket;
     std::string m_strName; // "client a.b.c.d:port", the start of its console lines
     CRequestFramer m_framer;
     CTrafficShaper m_shaper;
@@ -121,11 +121,11 @@ bool CDeviceSimulator::Start(std::string& error) {
         error = "the socket library could not be started";
         return false;
     }
-    m_listenSocket = CSimSocket::Listen(m_options.m_strAddress, m_options.m_nPort, error);
+    m_listenSocket = CPortableSocket::Listen(m_options.m_strAddress, m_options.m_nPort, error);
     if (!m_listenSocket.IsOpen()) {
         return false;
     }
-    m_wakeSocket = CSimSocket::OpenWake(error);
+    m_wakeSocket = CPortableSocket::OpenWake(error);
     if (!m_wakeSocket.IsOpen()) {
         m_listenSocket.Close();
         return false;
@@ -234,7 +234,7 @@ void CDeviceSimulator::Serve() {
         }
         if (waits[0].m_bReadable) {
             std::string peer;
-            CSimSocket client = m_listenSocket.Accept(peer);
+            CPortableSocket client = m_listenSocket.Accept(peer);
             if (client.IsOpen()) {
                 ServeClient(std::move(client), peer);
             }
@@ -242,7 +242,7 @@ void CDeviceSimulator::Serve() {
     }
 }
 
-void CDeviceSimulator::ServeClient(CSimSocket client, const std::string& peer) {
+void CDeviceSimulator::ServeClient(CPortableSocket client, const std::string& peer) {
     client.SetNonBlocking();
     client.SetNoDelay();
     ClientSession session(std::move(client), peer, m_options);

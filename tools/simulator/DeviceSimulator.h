@@ -5,7 +5,7 @@
 #include "protocol/DioFrame.h"
 #include "tools/simulator/DioDevice.h"
 #include "tools/simulator/OutputQueue.h"
-#include "tools/simulator/SimSocket.h"
+#include "connection/PortableSocket.h"
 #include "tools/simulator/SimulatorOptions.h"
 
 #include <atomic>
@@ -75,7 +75,7 @@ private:
     struct ClientSession;
 
     void Serve();
-    void ServeClient(CSimSocket client, const std::string& peer);
+    void ServeClient(CPortableSocket client, const std::string& peer);
     void HandleReceived(ClientSession& session, const std::uint8_t* data, std::size_t length);
     bool SendReady(ClientSession& session);
     void FeedFlood(ClientSession& session, SimClock::time_point now);
@@ -95,8 +95,8 @@ private:
     std::ostream* m_pLog;
     CSocketLibrary m_socketLibrary;
 
-    CSimSocket m_listenSocket;
-    CSimSocket m_wakeSocket;
+    CPortableSocket m_listenSocket;
+    CPortableSocket m_wakeSocket;
     std::thread m_thread;
     std::atomic<bool> m_bStop{false};
     std::uint16_t m_nPort = 0;

@@ -1,8 +1,7 @@
-// The simulator's thin socket layer on POSIX sockets or Winsock 2.
-#include "tools/simulator/SimSocket.h"
+// The portable socket layer on POSIX sockets or Winsock 2.
+#include "connection/PortableSocket.h"
 
-#include "tools/simulator/Ipv4Address.h"
-
+#include <chrono>
 #include <vector>
 
 #ifdef _WIN32
@@ -12,6 +11,7 @@
 #include <arpa/inet.h>
 #include <cerrno>
 #include <fcntl.h>
+#include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
@@ -39,6 +39,12 @@ bool IsReset(int error) {
     return error == WSAECONNRESET || error == WSAECONNABORTED || error == WSAENETRESET ||
            error == WSAESHUTDOWN;
 }
+bool IsConnectPending(int error) {
+    return error == WSAEWOULDBLOCK || error == WSAEINPROGRESS;
+}
+bool IsRefused(int error) {
+    return error == WSAECONNREFUSED;
+}
 void CloseNative(NativeSocket s) {
     closesocket(s);
 }
@@ -61,6 +67,12 @@ bool IsInterrupted(int error) {
 bool IsReset(int error) {
     return error == ECONNRESET || error == EPIPE || error == ECONNABORTED;
 }
+bool IsConnectPending(int error) {
+    return error == EINPROGRESS || error == EINTR;
+}
+bool IsRefused(int error) {
+    return error == ECONNREFUSED;
+}
 void CloseNative(NativeSocket s) {
     close(s);
 }
@@ -77,8 +89,7 @@ NativeSocket Native(std::intptr_t handle) {
     return static_cast<NativeSocket>(handle);
 }
 
-std::string ErrorText(const char* what) {
-    const int error = LastError();
+std::string ErrorText(const char* what, int error) {
 #ifdef _WIN32
     if (error == WSAEADDRINUSE) {
         return "the port is in use";
@@ -88,6 +99,9 @@ std::string ErrorText(const char* what) {
     }
     if (error == WSAECONNREFUSED) {
         return "connection refused";
+    }
+    if (error == WSAENETUNREACH || error == WSAEHOSTUNREACH) {
+        return "no route to the host";
     }
 #else
     if (error == EADDRINUSE) {
@@ -99,8 +113,15 @@ std::string ErrorText(const char* what) {
     if (error == ECONNREFUSED) {
         return "connection refused";
     }
+    if (error == ENETUNREACH || error == EHOSTUNREACH) {
+        return "no route to the host";
+    }
 #endif
     return std::string(what) + " failed (error " + std::to_string(error) + ")";
+}
+
+std::string ErrorText(const char* what) {
+    return ErrorText(what, LastError());
 }
 
 sockaddr_in MakeAddress(std::uint32_t hostOrderAddress, std::uint16_t port) {
@@ -111,10 +132,48 @@ sockaddr_in MakeAddress(std::uint32_t hostOrderAddress, std::uint16_t port) {
     return address;
 }
 
-std::string AddressText(const sockaddr_in& address) {
-    return FormatIpv4Address(ntohl(address.sin_addr.s_addr)) + ":" +
-           std::to_string(ntohs(address.sin_port));
+// "a.b.c.d:port", or "[v6]:port".
+std::string AddressText(const sockaddr* address, SockLen length) {
+    char host[64] = {};
+    char service[16] = {};
+    if (getnameinfo(address, length, host, sizeof host, service, sizeof service,
+                    NI_NUMERICHOST | NI_NUMERICSERV) != 0) {
+        return "?";
+    }
+    if (address->sa_family == AF_INET6) {
+        return std::string("[") + host + "]:" + service;
+    }
+    return std::string(host) + ":" + service;
 }
+
+// The addresses getaddrinfo gives for host and port, freed when the object goes.
+class CAddressList {
+public:
+    // numericOnly: host must be a numeric address, for listening on.
+    CAddressList(const std::string& host, std::uint16_t port, bool numericOnly) {
+        addrinfo hints{};
+        hints.ai_family = AF_UNSPEC;
+        hints.ai_socktype = SOCK_STREAM;
+        hints.ai_protocol = IPPROTO_TCP;
+        hints.ai_flags = numericOnly ? AI_NUMERICHOST | AI_PASSIVE : 0;
+        const std::string service = std::to_string(port);
+        if (getaddrinfo(host.c_str(), service.c_str(), &hints, &m_pList) != 0) {
+            m_pList = nullptr;
+        }
+    }
+    ~CAddressList() {
+        if (m_pList != nullptr) {
+            freeaddrinfo(m_pList);
+        }
+    }
+    CAddressList(const CAddressList&) = delete;
+    CAddressList& operator=(const CAddressList&) = delete;
+
+    const addrinfo* First() const { return m_pList; }
+
+private:
+    addrinfo* m_pList = nullptr;
+};
 
 } // namespace
 
@@ -135,15 +194,15 @@ CSocketLibrary::~CSocketLibrary() {
 #endif
 }
 
-CSimSocket::~CSimSocket() {
+CPortableSocket::~CPortableSocket() {
     Close();
 }
 
-CSimSocket::CSimSocket(CSimSocket&& other) noexcept : m_hSocket(other.m_hSocket) {
+CPortableSocket::CPortableSocket(CPortableSocket&& other) noexcept : m_hSocket(other.m_hSocket) {
     other.m_hSocket = INVALID_HANDLE;
 }
 
-CSimSocket& CSimSocket::operator=(CSimSocket&& other) noexcept {
+CPortableSocket& CPortableSocket::operator=(CPortableSocket&& other) noexcept {
     if (this != &other) {
         Close();
         m_hSocket = other.m_hSocket;
@@ -152,37 +211,27 @@ CSimSocket& CSimSocket::operator=(CSimSocket&& other) noexcept {
     return *this;
 }
 
-namespace {
-// A TCP socket for address:port, with the endpoint to bind or connect it to. NATIVE_INVALID,
-// with error set, when the address is not numeric or the socket cannot be made.
-NativeSocket OpenStream(const std::string& address, std::uint16_t port, sockaddr_in& endpoint,
-                        std::string& error) {
-    std::uint32_t ip = 0;
-    if (!ParseIpv4Address(address, ip)) {
-        error = "'" + address + "' is not a numeric IPv4 address";
-        return NATIVE_INVALID;
-    }
-    const NativeSocket s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    if (s == NATIVE_INVALID)
-        error = ErrorText("socket");
-    endpoint = MakeAddress(ip, port);
-    return s;
-}
-} // namespace
-
-CSimSocket CSimSocket::Listen(const std::string& address, std::uint16_t port, std::string& error) {
-    sockaddr_in local{};
-    const NativeSocket s = OpenStream(address, port, local, error);
-    if (s == NATIVE_INVALID)
+CPortableSocket CPortableSocket::Listen(const std::string& address, std::uint16_t port,
+                                        std::string& error) {
+    const CAddressList addresses(address, port, true);
+    const addrinfo* local = addresses.First();
+    if (local == nullptr) {
+        error = "'" + address + "' is not a numeric IP address";
         return {};
-    CSimSocket result(static_cast<std::intptr_t>(s));
+    }
+    const NativeSocket s = socket(local->ai_family, local->ai_socktype, local->ai_protocol);
+    if (s == NATIVE_INVALID) {
+        error = ErrorText("socket");
+        return {};
+    }
+    CPortableSocket result(static_cast<std::intptr_t>(s));
 #ifndef _WIN32
     // A restarted simulator can take its port again while the old connection is in TIME_WAIT.
     // (On Windows the same option would let another process share the port, so it is not set.)
     const int on = 1;
     setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
 #endif
-    if (bind(s, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
+    if (bind(s, local->ai_addr, static_cast<SockLen>(local->ai_addrlen)) != 0) {
         error =
             "cannot listen on " + address + ":" + std::to_string(port) + ": " + ErrorText("bind");
         return {};
@@ -198,27 +247,90 @@ CSimSocket CSimSocket::Listen(const std::string& address, std::uint16_t port, st
     return result;
 }
 
-CSimSocket CSimSocket::Connect(const std::string& address, std::uint16_t port, std::string& error) {
-    sockaddr_in remote{};
-    const NativeSocket s = OpenStream(address, port, remote, error);
-    if (s == NATIVE_INVALID)
-        return {};
-    CSimSocket result(static_cast<std::intptr_t>(s));
-    if (connect(s, reinterpret_cast<const sockaddr*>(&remote), sizeof remote) != 0) {
-        error = ErrorText("connect");
+CPortableSocket CPortableSocket::Connect(const std::string& address, std::uint16_t port,
+                                         std::string& error) {
+    ConnectFailure failure = ConnectFailure::None;
+    CPortableSocket result = Connect(address, port, -1, failure, error);
+    if (result.IsOpen() && !result.SetNonBlocking(false)) {
+        error = ErrorText("making the socket blocking");
         return {};
     }
-    result.SetNoDelay();
     return result;
 }
 
-CSimSocket CSimSocket::OpenWake(std::string& error) {
+CPortableSocket CPortableSocket::Connect(const std::string& host, std::uint16_t port, int timeoutMs,
+                                         ConnectFailure& failure, std::string& error) {
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    const std::string target = host + " port " + std::to_string(port);
+
+    const CAddressList addresses(host, port, false);
+    if (addresses.First() == nullptr) {
+        failure = ConnectFailure::Unresolved;
+        error = "cannot resolve '" + host + "'";
+        return {};
+    }
+    // The last address's failure is the one reported.
+    failure = ConnectFailure::Failed;
+    error = "cannot connect to " + target;
+    for (const addrinfo* remote = addresses.First(); remote != nullptr; remote = remote->ai_next) {
+        const NativeSocket s = socket(remote->ai_family, remote->ai_socktype, remote->ai_protocol);
+        if (s == NATIVE_INVALID) {
+            error = "cannot connect to " + target + ": " + ErrorText("socket");
+            continue;
+        }
+        CPortableSocket candidate(static_cast<std::intptr_t>(s));
+        if (!candidate.SetNonBlocking()) {
+            error = "cannot connect to " + target + ": " + ErrorText("making it non-blocking");
+            continue;
+        }
+        int code = 0;
+        if (connect(s, remote->ai_addr, static_cast<SockLen>(remote->ai_addrlen)) != 0) {
+            code = LastError();
+            if (IsConnectPending(code)) {
+                int waitMs = -1;
+                if (timeoutMs >= 0) {
+                    const auto left =
+                        std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+                    waitMs = left.count() > 0 ? static_cast<int>(left.count()) : 0;
+                }
+                // Winsock tells of a failed connect through the error set, which the wait
+                // reports to a reader; POSIX makes the socket writable either way.
+                SocketWait wait{&candidate, true, true};
+                const int ready = WaitForSockets(std::span<SocketWait>(&wait, 1), waitMs);
+                if (ready == 0) {
+                    failure = ConnectFailure::TimedOut;
+                    error = "cannot connect to " + target + ": no answer within " +
+                            std::to_string(timeoutMs) + " ms";
+                    return {};
+                }
+                code = 0;
+                SockLen length = sizeof code;
+                if (ready < 0 || getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&code),
+                                            &length) != 0) {
+                    code = LastError();
+                }
+            }
+        }
+        if (code == 0) {
+            candidate.SetNoDelay();
+            failure = ConnectFailure::None;
+            error.clear();
+            return candidate;
+        }
+        failure = IsRefused(code) ? ConnectFailure::Refused : ConnectFailure::Failed;
+        error = "cannot connect to " + target + ": " + ErrorText("connect", code);
+    }
+    return {};
+}
+
+CPortableSocket CPortableSocket::OpenWake(std::string& error) {
     const NativeSocket s = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
     if (s == NATIVE_INVALID) {
         error = ErrorText("socket");
         return {};
     }
-    CSimSocket result(static_cast<std::intptr_t>(s));
+    CPortableSocket result(static_cast<std::intptr_t>(s));
     sockaddr_in local = MakeAddress(0x7F000001, 0);
     SockLen length = sizeof local;
     // Bound to a loopback port and connected to itself: Wake() sends it one datagram.
@@ -232,18 +344,21 @@ CSimSocket CSimSocket::OpenWake(std::string& error) {
     return result;
 }
 
-std::uint16_t CSimSocket::LocalPort() const {
-    sockaddr_in local{};
+std::uint16_t CPortableSocket::LocalPort() const {
+    sockaddr_storage local{};
     SockLen length = sizeof local;
     if (!IsOpen() ||
         getsockname(Native(m_hSocket), reinterpret_cast<sockaddr*>(&local), &length) != 0) {
         return 0;
     }
-    return ntohs(local.sin_port);
+    if (local.ss_family == AF_INET6) {
+        return ntohs(reinterpret_cast<const sockaddr_in6*>(&local)->sin6_port);
+    }
+    return ntohs(reinterpret_cast<const sockaddr_in*>(&local)->sin_port);
 }
 
-CSimSocket CSimSocket::Accept(std::string& peer) {
-    sockaddr_in remote{};
+CPortableSocket CPortableSocket::Accept(std::string& peer) {
+    sockaddr_storage remote{};
     SockLen length = sizeof remote;
     NativeSocket s = NATIVE_INVALID;
     do {
@@ -252,28 +367,29 @@ CSimSocket CSimSocket::Accept(std::string& peer) {
     if (s == NATIVE_INVALID) {
         return {};
     }
-    peer = AddressText(remote);
-    return CSimSocket(static_cast<std::intptr_t>(s));
+    peer = AddressText(reinterpret_cast<const sockaddr*>(&remote), length);
+    return CPortableSocket(static_cast<std::intptr_t>(s));
 }
 
-bool CSimSocket::SetNonBlocking() {
+bool CPortableSocket::SetNonBlocking(bool on) {
 #ifdef _WIN32
-    u_long on = 1;
-    return ioctlsocket(Native(m_hSocket), FIONBIO, &on) == 0;
+    u_long value = on ? 1 : 0;
+    return ioctlsocket(Native(m_hSocket), FIONBIO, &value) == 0;
 #else
     const int flags = fcntl(m_hSocket, F_GETFL, 0);
-    return flags >= 0 && fcntl(m_hSocket, F_SETFL, flags | O_NONBLOCK) == 0;
+    return flags >= 0 &&
+           fcntl(m_hSocket, F_SETFL, on ? flags | O_NONBLOCK : flags & ~O_NONBLOCK) == 0;
 #endif
 }
 
-bool CSimSocket::SetNoDelay() {
+bool CPortableSocket::SetNoDelay() {
     // Every send leaves at once, so a reply cut into pieces really travels in pieces.
     const int on = 1;
     return setsockopt(Native(m_hSocket), IPPROTO_TCP, TCP_NODELAY,
                       reinterpret_cast<const char*>(&on), sizeof on) == 0;
 }
 
-SocketIo CSimSocket::Send(const std::uint8_t* data, std::size_t length, std::size_t& sent) {
+SocketIo CPortableSocket::Send(const std::uint8_t* data, std::size_t length, std::size_t& sent) {
     sent = 0;
     // One call moves at most what an int can count (Winsock's limit).
     const int chunk = length > 0x10000000 ? 0x10000000 : static_cast<int>(length);
@@ -295,7 +411,7 @@ SocketIo CSimSocket::Send(const std::uint8_t* data, std::size_t length, std::siz
     }
 }
 
-SocketIo CSimSocket::Receive(std::uint8_t* data, std::size_t capacity, std::size_t& received) {
+SocketIo CPortableSocket::Receive(std::uint8_t* data, std::size_t capacity, std::size_t& received) {
     received = 0;
     const int chunk = capacity > 0x10000000 ? 0x10000000 : static_cast<int>(capacity);
     for (;;) {
@@ -318,13 +434,13 @@ SocketIo CSimSocket::Receive(std::uint8_t* data, std::size_t capacity, std::size
     }
 }
 
-void CSimSocket::ShutdownSend() {
+void CPortableSocket::ShutdownSend() {
     if (IsOpen()) {
         shutdown(Native(m_hSocket), SHUTDOWN_SEND);
     }
 }
 
-void CSimSocket::Reset() {
+void CPortableSocket::Reset() {
     if (IsOpen()) {
         linger option{};
         option.l_onoff = 1;
@@ -335,19 +451,19 @@ void CSimSocket::Reset() {
     }
 }
 
-void CSimSocket::Close() {
+void CPortableSocket::Close() {
     if (IsOpen()) {
         CloseNative(Native(m_hSocket));
         m_hSocket = INVALID_HANDLE;
     }
 }
 
-void CSimSocket::Wake() {
+void CPortableSocket::Wake() {
     const char byte = 1;
     send(Native(m_hSocket), &byte, 1, SEND_FLAGS);
 }
 
-void CSimSocket::DrainWake() {
+void CPortableSocket::DrainWake() {
     char buffer[64];
     while (recv(Native(m_hSocket), buffer, sizeof buffer, 0) > 0) {
     }

@@ -1,6 +1,7 @@
-// The simulator's thin socket layer: TCP listening, accepting and connecting, non-blocking
-// sends and receives, a wake socket that interrupts a wait, and waiting on several sockets.
-// The only place that knows whether it runs on POSIX sockets or on Winsock.
+// The portable socket layer of the simulator and the command-line client: TCP listening,
+// accepting and connecting (IPv4 and IPv6, host names, a connect time-out), non-blocking sends
+// and receives, a wake socket that interrupts a wait, and waiting on several sockets. The only
+// place that knows whether it runs on POSIX sockets or on Winsock.
 #pragma once
 
 #include <cstddef>
@@ -32,31 +33,48 @@ enum class SocketIo {
     Failed      // any other error
 };
 
-// One socket, closed when the object goes. Move-only.
-class CSimSocket {
-public:
-    CSimSocket() = default;
-    ~CSimSocket();
-    CSimSocket(CSimSocket&& other) noexcept;
-    CSimSocket& operator=(CSimSocket&& other) noexcept;
-    CSimSocket(const CSimSocket&) = delete;
-    CSimSocket& operator=(const CSimSocket&) = delete;
+// Why a connection could not be made.
+enum class ConnectFailure {
+    None,
+    Unresolved, // the name or address does not resolve
+    Refused,    // nobody listens there
+    TimedOut,   // no answer within the time-out
+    Failed      // any other error
+};
 
-    // A TCP socket listening on a numeric IPv4 address; port 0 picks any free port.
-    static CSimSocket Listen(const std::string& address, std::uint16_t port, std::string& error);
-    // A blocking TCP connection to a numeric IPv4 address.
-    static CSimSocket Connect(const std::string& address, std::uint16_t port, std::string& error);
+// One socket, closed when the object goes. Move-only.
+class CPortableSocket {
+public:
+    CPortableSocket() = default;
+    ~CPortableSocket();
+    CPortableSocket(CPortableSocket&& other) noexcept;
+    CPortableSocket& operator=(CPortableSocket&& other) noexcept;
+    CPortableSocket(const CPortableSocket&) = delete;
+    CPortableSocket& operator=(const CPortableSocket&) = delete;
+
+    // A TCP socket listening on a numeric IPv4 or IPv6 address; port 0 picks any free port.
+    static CPortableSocket Listen(const std::string& address, std::uint16_t port,
+                                  std::string& error);
+    // A blocking TCP connection to a numeric address or a host name, without a time-out.
+    static CPortableSocket Connect(const std::string& address, std::uint16_t port,
+                                   std::string& error);
+    // A non-blocking TCP connection to host (a name, an IPv4 or an IPv6 address), trying each
+    // address the name resolves to until one answers or timeoutMs has passed in all. On failure
+    // the socket is closed, failure says why and error says it in words.
+    static CPortableSocket Connect(const std::string& host, std::uint16_t port, int timeoutMs,
+                                   ConnectFailure& failure, std::string& error);
     // A UDP socket on the loopback address that Wake() makes readable, so that a thread
     // waiting on it in WaitForSockets returns at once.
-    static CSimSocket OpenWake(std::string& error);
+    static CPortableSocket OpenWake(std::string& error);
 
     bool IsOpen() const { return m_hSocket != INVALID_HANDLE; }
     std::uint16_t LocalPort() const;
 
-    // Takes the next pending connection of a listening socket; peer receives "a.b.c.d:port".
-    CSimSocket Accept(std::string& peer);
+    // Takes the next pending connection of a listening socket; peer receives "a.b.c.d:port"
+    // (or "[v6]:port").
+    CPortableSocket Accept(std::string& peer);
 
-    bool SetNonBlocking();
+    bool SetNonBlocking(bool on = true);
     bool SetNoDelay();
 
     SocketIo Send(const std::uint8_t* data, std::size_t length, std::size_t& sent);
@@ -74,7 +92,7 @@ public:
     std::intptr_t Handle() const { return m_hSocket; }
 
 private:
-    explicit CSimSocket(std::intptr_t handle) : m_hSocket(handle) {}
+    explicit CPortableSocket(std::intptr_t handle) : m_hSocket(handle) {}
 
     static constexpr std::intptr_t INVALID_HANDLE = -1;
     std::intptr_t m_hSocket = INVALID_HANDLE;
@@ -82,7 +100,7 @@ private:
 
 // One entry of WaitForSockets: what to wait for, and what was found.
 struct SocketWait {
-    const CSimSocket* m_pSocket = nullptr;
+    const CPortableSocket* m_pSocket = nullptr;
     bool m_bWantRead = false;
     bool m_bWantWrite = false;
     bool m_bReadable = false; // also set when the peer closed or reset, or on an error

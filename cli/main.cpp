@@ -1,0 +1,23 @@
+// kelvane-cli: the device from a shell, a script or a test line.
+#include "cli/CliProgram.h"
+
+#include <csignal>
+#include <iostream>
+
+namespace {
+
+extern "C" void OnStopSignal(int) {
+    RequestCliStop();
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+#ifdef SIGPIPE
+    // Output into a pipe that closes (kelvane-cli ... | head) must not kill the program.
+    std::signal(SIGPIPE, SIG_IGN);
+#endif
+    std::signal(SIGINT, OnStopSignal);
+    std::signal(SIGTERM, OnStopSignal);
+    return RunCli(argc, argv, std::cout, std::cerr);
+}

@@ -1,0 +1,267 @@
+// kelvane-cli through its own entry point, against the simulator in this process.
+#include "CliTestSupport.h"
+
+#include <regex>
+
+namespace {
+
+using Strings = std::vector<std::string>;
+
+Strings With(const std::string& target, Strings args) {
+    args.insert(args.begin(), target);
+    return args;
+}
+
+const Strings EVERY_COMMAND = {"write", "3",           "out", "HIGH", "--verify", "read",
+                               "3",     "write-range", "0",   "2",    "out:high", "In:low",
+                               "1:1",   "read-range",  "0",   "3"};
+const char* const EVERY_COMMAND_TEXT = "DIO3 written\n"
+                                       "DIO3 Output High\n"
+                                       "DIO0 written\nDIO1 written\nDIO2 written\n"
+                                       "DIO0 Output High\nDIO1 Input Low\nDIO2 Output High\n"
+                                       "DIO3 Output High\n";
+
+TEST(Cli, EveryCommandThroughWholeSplitAndJunkReplies) {
+    SimulatorOptions split;
+    split.m_split = ReplySplit::Bytes;
+    split.m_nPieceGapMs = 1;
+    SimulatorOptions junk;
+    junk.m_nJunkFrames = 3;
+    for (const SimulatorOptions& options : {SimulatorOptions{}, split, junk}) {
+        CTestDevice device(options);
+        const CliRun run = RunCliWith(With(device.Target(), EVERY_COMMAND));
+        EXPECT_EQ(run.m_nStatus, 0) << run.m_strErr;
+        EXPECT_EQ(run.m_strOut, EVERY_COMMAND_TEXT);
+        EXPECT_EQ(run.m_strErr, "");
+        const std::vector<DioModeState> table = device.Simulator().DioTable();
+        EXPECT_EQ(table[1].mode, 0);
+        EXPECT_EQ(table[2].state, 1);
+        EXPECT_EQ(table[3].mode, 1);
+    }
+
+    CTestDevice device;
+    Strings json = With(device.Target(), EVERY_COMMAND);
+    json.push_back("--json");
+    const CliRun run = RunCliWith(json);
+    EXPECT_EQ(run.m_nStatus, 0) << run.m_strErr;
+    EXPECT_EQ(run.m_strOut, "{\"dio\":3,\"written\":true}\n"
+                            "{\"dio\":3,\"mode\":\"output\",\"state\":\"high\"}\n"
+                            "{\"dio\":0,\"written\":true}\n"
+                            "{\"dio\":1,\"written\":true}\n"
+                            "{\"dio\":2,\"written\":true}\n"
+                            "{\"dio\":0,\"mode\":\"output\",\"state\":\"high\"}\n"
+                            "{\"dio\":1,\"mode\":\"input\",\"state\":\"low\"}\n"
+                            "{\"dio\":2,\"mode\":\"output\",\"state\":\"high\"}\n"
+                            "{\"dio\":3,\"mode\":\"output\",\"state\":\"high\"}\n");
+}
+
+TEST(Cli, ReportsAreSkippedByReadAndPrintedByWatch) {
+    SimulatorOptions options;
+    options.m_vecToggleDios = {5};
+    options.m_nToggleMs = 40;
+    options.m_nReplyDelayMs = 150; // reports arrive ahead of the answer
+    CTestDevice device(options);
+    const CliRun run = RunCliWith({"--json", device.Target(), "read", "4", "watch", "0.4"});
+    EXPECT_EQ(run.m_nStatus, 0) << run.m_strErr;
+    std::istringstream lines(run.m_strOut);
+    std::string line;
+    std::getline(lines, line);
+    EXPECT_EQ(line, "{\"dio\":4,\"mode\":\"input\",\"state\":\"low\"}");
+    const std::regex report("[{]\"dio\":5,\"mode\":\"input\",\"state\":\"(low|high)\","
+                            "\"t\":([0-9.]+)[}]");
+    int reports = 0;
+    double last = 0;
+    std::string lastState;
+    while (std::getline(lines, line)) {
+        std::smatch match;
+        ASSERT_TRUE(std::regex_match(line, match, report)) << line;
+        EXPECT_NE(match[1].str(), lastState) << "each report flips the level";
+        EXPECT_GE(std::stod(match[2].str()), last);
+        lastState = match[1].str();
+        last = std::stod(match[2].str());
+        ++reports;
+    }
+    EXPECT_GE(reports, 3);
+    EXPECT_LE(last, 2.0); // the answer's delay, the watch and a generous margin
+}
+
+TEST(Cli, LateUnusableAndCutShortAnswersFail) {
+    {
+        SimulatorOptions slow;
+        slow.m_nReplyDelayMs = 500;
+        CTestDevice device(slow);
+        const CliRun run = RunCliWith({"-t", "100", device.Target(), "read", "3"});
+        EXPECT_EQ(run.m_nStatus, 1);
+        EXPECT_EQ(run.m_strErr,
+                  "kelvane-cli: read 3: no answer within 100 ms (nothing received)\n");
+    }
+    CTestDevice device;
+    CliRun run = RunCliWith({device.Target(), "read", "1", "read", "9", "read", "2"});
+    EXPECT_EQ(run.m_nStatus, 1);
+    EXPECT_EQ(run.m_strOut, "DIO1 Input Low\n"); // what was printed stays
+    EXPECT_EQ(run.m_strErr,
+              "kelvane-cli: read 9: unusable answer 01 02 00 01 06 (no mode and state)\n");
+    run = RunCliWith({device.Target(), "read-range", "0", "200"});
+    EXPECT_EQ(run.m_nStatus, 1);
+    EXPECT_EQ(run.m_strErr, "kelvane-cli: read-range 0 200: unusable answer 05 02 00 01 06 (1 "
+                            "payload bytes, not 402)\n");
+    run = RunCliWith({device.Target(), "write", "12", "out", "low"});
+    EXPECT_EQ(run.m_nStatus, 1);
+    EXPECT_NE(run.m_strErr.find("refused the write with status 06"), std::string::npos);
+
+    // A device that takes the write but does not keep it.
+    CScriptedPeer forgetful("127.0.0.1", [](const std::vector<std::uint8_t>& request) {
+        if (request[0] == DIO_CMD_SINGLE_WRITE) {
+            return std::vector<std::uint8_t>{2, 2, 0, 1, 0};
+        }
+        return std::vector<std::uint8_t>{1, 2, 0, 3, request[4], 0, 0};
+    });
+    run = RunCliWith({"-q", "127.0.0.1", "-p", std::to_string(forgetful.Port()), "write", "3",
+                      "output", "high", "--verify"});
+    EXPECT_EQ(run.m_nStatus, 1);
+    EXPECT_EQ(run.m_strOut, "");
+    EXPECT_EQ(run.m_strErr, "kelvane-cli: write 3 output high: read back DIO3 Input Low, not "
+                            "Output High\n");
+}
+
+TEST(Cli, DeviceThatClosesOrResetsEndsWithStatus4) {
+    for (const ConnectionEnd end : {ConnectionEnd::Close, ConnectionEnd::Reset}) {
+        SimulatorOptions options;
+        options.m_nEndAfterRequests = 2;
+        options.m_end = end;
+        CTestDevice device(options);
+        const CliRun run =
+            RunCliWith({device.Target(), "read", "1", "read", "2", "read", "3", "read", "4"});
+        EXPECT_EQ(run.m_nStatus, 4);
+        EXPECT_EQ(run.m_strOut, "DIO1 Input Low\nDIO2 Input Low\n");
+        // (A reset may read as a close on some socket stacks: both are the device gone.)
+        EXPECT_EQ(run.m_strErr.rfind("kelvane-cli: read 3: the device ", 0), 0u) << run.m_strErr;
+    }
+}
+
+TEST(Cli, UsageErrorsGiveStatus2AndOneLine) {
+    const Strings bad[] = {
+        {},
+        {"127.0.0.1"},
+        {"127.0.0.1", "frob"},
+        {"127.0.0.1", "read"},
+        {"127.0.0.1", "read", "x3"},
+        {"127.0.0.1", "read", "256"},
+        {"127.0.0.1", "write", "1", "sideways", "low"},
+        {"127.0.0.1", "write", "1", "out"},
+        {"127.0.0.1", "read-range", "5", "2"},
+        {"127.0.0.1", "write-range", "0", "2", "out:high", "in:low"},
+        {"127.0.0.1", "write-range", "0", "0", "out-high"},
+        {"127.0.0.1", "write-range", "0", "200", "out:high"},
+        {"127.0.0.1", "watch", "soon"},
+        {"127.0.0.1:0", "read", "1"},
+        {"[::1", "read", "1"},
+        {"127.0.0.1:5001", "-p", "5002", "read", "1"},
+        {"--timeout", "fast", "127.0.0.1", "read", "1"},
+        {"--timestamps", "127.0.0.1", "read", "1"},
+        {"--frob", "127.0.0.1", "read", "1"},
+    };
+    for (const Strings& args : bad) {
+        const CliRun run = RunCliWith(args);
+        EXPECT_EQ(run.m_nStatus, 2) << ::testing::PrintToString(args);
+        EXPECT_EQ(run.m_strOut, "");
+        EXPECT_EQ(run.m_strErr.rfind("kelvane-cli: ", 0), 0u) << run.m_strErr;
+        EXPECT_EQ(run.m_strErr.find('\n'), run.m_strErr.size() - 1) << run.m_strErr;
+    }
+
+    const CliRun help = RunCliWith({"--help"});
+    EXPECT_EQ(help.m_nStatus, 0);
+    for (const char* word : {"read DIO",
+                             "write DIO MODE STATE",
+                             "read-range START END",
+                             "write-range START END",
+                             "watch [SECONDS]",
+                             "--port",
+                             "--timeout",
+                             "--connect-timeout",
+                             "--json",
+                             "--verbose",
+                             "--timestamps",
+                             "--quiet",
+                             "--verify",
+                             "--repeat",
+                             "--interval",
+                             "--version",
+                             "--help",
+                             "\n  0  ",
+                             "\n  1  ",
+                             "\n  2  ",
+                             "\n  3  ",
+                             "\n  4  "}) {
+        EXPECT_NE(help.m_strOut.find(word), std::string::npos) << word;
+    }
+    const CliRun version = RunCliWith({"--version"});
+    EXPECT_EQ(version.m_nStatus, 0);
+    EXPECT_TRUE(
+        std::regex_match(version.m_strOut, std::regex("Kelvane Version 2\\.0 Build .{8}\n")))
+        << version.m_strOut;
+}
+
+TEST(Cli, RepeatRunsTheRoundsInOrderOnOneConnection) {
+    CTestDevice device;
+    const CliRun run = RunCliWith({"--json", "--repeat", "3", "--interval", "50", device.Target(),
+                                   "write", "2", "1", "0", "read", "2"});
+    EXPECT_EQ(run.m_nStatus, 0) << run.m_strErr;
+    std::string expected;
+    for (int round = 1; round <= 3; ++round) {
+        const std::string r = std::to_string(round);
+        expected += "{\"dio\":2,\"written\":true,\"round\":" + r + "}\n" +
+                    "{\"dio\":2,\"mode\":\"output\",\"state\":\"low\",\"round\":" + r + "}\n";
+    }
+    EXPECT_EQ(run.m_strOut, expected);
+    EXPECT_EQ(device.Simulator().Counters().m_nConnections, 1u);
+    EXPECT_EQ(device.Simulator().ReceivedRequests().size(), 6u);
+}
+
+TEST(Cli, VerboseDumpsEveryByteWithOneTimePerDump) {
+    CTestDevice device;
+    const CliRun run =
+        RunCliWith({"-v", "--timestamps", "-q", device.Target(), "read-range", "0", "8"});
+    EXPECT_EQ(run.m_nStatus, 0) << run.m_strErr;
+    EXPECT_EQ(run.m_strOut, "");
+    const std::regex dump("(\\d\\d:\\d\\d:\\d\\d\\.\\d\\d\\d) > 05 02 00 02 00 08 [^\n]*\n"
+                          "(\\d\\d:\\d\\d:\\d\\d\\.\\d\\d\\d) < 05 02 00 12 00 00 [^\n]*\n"
+                          "(\\d\\d:\\d\\d:\\d\\d\\.\\d\\d\\d)   00 00 00 00 00 00 [^\n]*\n");
+    std::smatch match;
+    ASSERT_TRUE(std::regex_match(run.m_strErr, match, dump)) << run.m_strErr;
+    EXPECT_EQ(match[2].str(), match[3].str());
+
+    const CliRun plain = RunCliWith({"-v", device.Target(), "read", "0"});
+    EXPECT_EQ(plain.m_strErr, "> 01 02 00 01 00" + std::string(34, ' ') + "| .....\n" +
+                                  "< 01 02 00 03 00 00 00" + std::string(28, ' ') + "| .......\n");
+}
+
+TEST(Cli, CannotConnectGivesStatus3) {
+    const CSocketLibrary library;
+    std::uint16_t closedPort = 0;
+    {
+        std::string error;
+        const CPortableSocket probe = CPortableSocket::Listen("127.0.0.1", 0, error);
+        closedPort = probe.LocalPort();
+    }
+    CliRun run = RunCliWith({"127.0.0.1", "-p", std::to_string(closedPort), "read", "1"});
+    EXPECT_EQ(run.m_nStatus, 3);
+    EXPECT_NE(run.m_strErr.find("connection refused"), std::string::npos) << run.m_strErr;
+    run = RunCliWith({"no-such-host.invalid", "read", "1"});
+    EXPECT_EQ(run.m_nStatus, 3);
+    EXPECT_EQ(run.m_strErr, "kelvane-cli: cannot resolve 'no-such-host.invalid'\n");
+}
+
+TEST(Cli, ReachesAnIpv6Device) {
+    CScriptedPeer peer("::1", [](const std::vector<std::uint8_t>& request) {
+        return std::vector<std::uint8_t>{1, 2, 0, 3, request[4], 1, 0};
+    });
+    if (!peer.IsListening()) {
+        GTEST_SKIP() << "no IPv6 loopback here";
+    }
+    const CliRun run = RunCliWith({"[::1]:" + std::to_string(peer.Port()), "read", "4"});
+    EXPECT_EQ(run.m_nStatus, 0) << run.m_strErr;
+    EXPECT_EQ(run.m_strOut, "DIO4 Output Low\n");
+}
+
+} // namespace

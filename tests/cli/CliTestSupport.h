@@ -1,0 +1,122 @@
+// Running kelvane-cli in-process against the simulator, and a scripted peer for the answers a
+// well-behaved simulator never gives.
+#pragma once
+
+#include "cli/CliProgram.h"
+#include "connection/PortableSocket.h"
+#include "tools/simulator/DeviceSimulator.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+struct CliRun {
+    int m_nStatus = -1;
+    std::string m_strOut;
+    std::string m_strErr;
+};
+
+inline CliRun RunCliWith(const std::vector<std::string>& args) {
+    std::vector<const char*> argv = {"kelvane-cli"};
+    for (const std::string& arg : args) {
+        argv.push_back(arg.c_str());
+    }
+    std::ostringstream out;
+    std::ostringstream err;
+    CliRun run;
+    run.m_nStatus = RunCli(static_cast<int>(argv.size()), argv.data(), out, err);
+    run.m_strOut = out.str();
+    run.m_strErr = err.str();
+    return run;
+}
+
+// A simulator on a free loopback port; log receives its console text (read it after Stop).
+class CTestDevice {
+public:
+    explicit CTestDevice(SimulatorOptions options = {}, std::ostream* log = nullptr)
+        : m_simulator(Loopback(options), log) {
+        std::string error;
+        m_bStarted = m_simulator.Start(error);
+        EXPECT_TRUE(m_bStarted) << error;
+    }
+    std::string Target() const { return "127.0.0.1:" + std::to_string(m_simulator.Port()); }
+    CDeviceSimulator& Simulator() { return m_simulator; }
+
+private:
+    static SimulatorOptions Loopback(SimulatorOptions options) {
+        options.m_nPort = 0;
+        options.m_bQuiet = true;
+        return options;
+    }
+    CDeviceSimulator m_simulator;
+    bool m_bStarted = false;
+};
+
+// Accepts one client on address and answers each request frame (cut by its length byte)
+// with what answer gives for it.
+class CScriptedPeer {
+public:
+    using Answer = std::function<std::vector<std::uint8_t>(const std::vector<std::uint8_t>&)>;
+
+    CScriptedPeer(const std::string& address, Answer answer) : m_answer(std::move(answer)) {
+        std::string error;
+        m_listen = CPortableSocket::Listen(address, 0, error);
+        if (m_listen.IsOpen()) {
+            m_thread = std::thread([this] { Serve(); });
+        }
+    }
+    ~CScriptedPeer() {
+        if (m_thread.joinable()) {
+            m_thread.join();
+        }
+    }
+    CScriptedPeer(const CScriptedPeer&) = delete;
+    CScriptedPeer& operator=(const CScriptedPeer&) = delete;
+
+    bool IsListening() const { return m_listen.IsOpen(); }
+    std::uint16_t Port() const { return m_listen.LocalPort(); }
+
+private:
+    void Serve() {
+        SocketWait wait{&m_listen, true, false};
+        if (WaitForSockets(std::span<SocketWait>(&wait, 1), 10000) <= 0) {
+            return;
+        }
+        std::string peer;
+        CPortableSocket client = m_listen.Accept(peer);
+        std::vector<std::uint8_t> stream;
+        for (;;) {
+            SocketWait readable{&client, true, false};
+            if (WaitForSockets(std::span<SocketWait>(&readable, 1), 10000) <= 0) {
+                return;
+            }
+            std::uint8_t buffer[256];
+            std::size_t received = 0;
+            const SocketIo io = client.Receive(buffer, sizeof buffer, received);
+            if (io == SocketIo::WouldBlock) {
+                continue;
+            }
+            if (io != SocketIo::Done) {
+                return;
+            }
+            stream.insert(stream.end(), buffer, buffer + received);
+            while (stream.size() >= 4 && stream.size() >= 4u + stream[3]) {
+                const std::vector<std::uint8_t> frame(stream.begin(),
+                                                      stream.begin() + 4 + stream[3]);
+                stream.erase(stream.begin(), stream.begin() + 4 + stream[3]);
+                const std::vector<std::uint8_t> reply = m_answer(frame);
+                std::size_t sent = 0;
+                client.Send(reply.data(), reply.size(), sent);
+            }
+        }
+    }
+
+    const CSocketLibrary m_library;
+    Answer m_answer;
+    CPortableSocket m_listen;
+    std::thread m_thread;
+};
