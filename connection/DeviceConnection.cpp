@@ -5,6 +5,8 @@
 #include <chrono>
 #include <utility>
 
+SocketSendFunction g_pfnSocketSend = &::send;
+
 namespace {
 // One chunk, as the worker receives it.
 constexpr int RECEIVE_BUFFER_SIZE = 1024;
@@ -124,7 +126,17 @@ int CDeviceConnection::Send(const std::uint8_t* pData, std::size_t nLength) {
     timeval wait{0, SEND_WAIT_MS * 1000};
     if (::select(0, nullptr, &writable, nullptr, &wait) != 1)
         return -1;
-    return ::send(Socket(), reinterpret_cast<const char*>(pData), static_cast<int>(nLength), 0);
+    return g_pfnSocketSend(Socket(), reinterpret_cast<const char*>(pData),
+                           static_cast<int>(nLength), 0);
+}
+
+int CDeviceConnection::SendAndLog(const std::uint8_t* pData, std::size_t nLength) {
+    // The worker appends under the same lock, so a reply that arrives while send is still
+    // returning waits for the request's dump. The wait is bounded by Send's own.
+    CSingleLock lock(m_lock);
+    const int sent = Send(pData, nLength);
+    AppendLocked(FormatTrafficDump(TrafficDirection::Sent, pData, sent, m_dumpStyle));
+    return sent;
 }
 
 void CDeviceConnection::ShutdownSend() {
@@ -158,6 +170,12 @@ void CDeviceConnection::Stop() {
 
 void CDeviceConnection::AppendLog(std::string text) {
     CSingleLock lock(m_lock);
+    AppendLocked(std::move(text));
+}
+
+void CDeviceConnection::AppendLocked(std::string text) {
+    if (m_pTap != nullptr && !text.empty())
+        m_pTap->OnLogAppend(text);
     m_log.Append(std::move(text));
 }
 
@@ -183,6 +201,8 @@ bool CDeviceConnection::HasReceived() const {
 void CDeviceConnection::ClearLog() {
     CSingleLock lock(m_lock);
     m_log.Clear();
+    if (m_pTap != nullptr)
+        m_pTap->OnLogClear();
 }
 
 UINT ReceiveThreadProc(LPVOID pParam) {
@@ -197,12 +217,12 @@ UINT CDeviceConnection::ReceiveLoop() {
     int n = ::recv(Socket(), reinterpret_cast<char*>(buffer), RECEIVE_BUFFER_SIZE, 0);
     while (n > 0) {
         dump.clear();
-        AppendTrafficDump(dump, TrafficDirection::Received, buffer, n);
+        AppendTrafficDump(dump, TrafficDirection::Received, buffer, n, m_dumpStyle);
         parser.Feed(buffer, static_cast<std::size_t>(n), sink);
         {
             // The chunk's dump and its row updates are handed over together.
             CSingleLock lock(m_lock);
-            m_log.Append(std::move(dump));
+            AppendLocked(std::move(dump));
             sink.m_updates.MoveInto(m_rowUpdates);
         }
         Signal();

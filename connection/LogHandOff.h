@@ -12,6 +12,21 @@
 #include <cstddef>
 #include <deque>
 #include <string>
+#include <string_view>
+
+// Sees every append on its way to the hand-off, in order and whole, before the hand-off
+// drops anything for the pane (a record of the whole session, for instance). Called with the
+// receive path's lock held, on whichever thread appends: it must not wait for the interface
+// thread.
+class ILogTap {
+public:
+    virtual void OnLogAppend(std::string_view text) = 0;
+    // The log is being cleared: what follows starts a new record.
+    virtual void OnLogClear() = 0;
+
+protected:
+    ~ILogTap() = default;
+};
 
 class CLogHandOff {
 public:
