@@ -69,7 +69,9 @@ std::string SaveLog(const CDialogHarness& h, const std::string& path) {
     ::DeleteFileA(path.c_str());
     g_answer = path;
     h.Command(ID_LOG_SAVE_AS);
-    return ReadFile(path);
+    const std::string saved = ReadFile(path);
+    ::DeleteFileA(path.c_str());
+    return saved;
 }
 
 std::vector<std::string> SplitLines(const std::string& text) {
