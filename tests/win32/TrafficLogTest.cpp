@@ -2,6 +2,7 @@
 // whole and in order, nothing new is ever cut off, the log stays under its cap by losing its
 // oldest lines, and "Clear Log" empties it. The whole session is kept and saved (Save Log As),
 // also when it cannot be kept, and the pane's context menu and keys work.
+#include "platform/SystemErrorText.h"
 #include "res/resource.h"
 #include "tests/win32/DialogHarness.h"
 #include "tests/win32/FloodingDevice.h"
@@ -262,7 +263,8 @@ TEST(TrafficLog, SaveLogAsAsksTheStandardWayAndAFailedSaveCanBeRetried) {
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].caption, "Save Log As");
     EXPECT_NE(boxes[0].text.find(bad), std::string::npos) << boxes[0].text;
-    EXPECT_NE(boxes[0].text.find("ath not found"), std::string::npos) << boxes[0].text;
+    EXPECT_NE(boxes[0].text.find(SystemErrorText(ERROR_PATH_NOT_FOUND)), std::string::npos)
+        << boxes[0].text;
 
     // The capture is untouched: the next try saves it all. Cancelling saves nothing.
     EXPECT_EQ(SaveLog(h, TempPath("kelvane-test-retry.log")), "Connected to 127.0.0.1:5001\r\n");
