@@ -6,8 +6,10 @@
 //     button, idle and in the middle of a flood: from the click to the request on the wire,
 //     and to the device's answer shown in the row,
 //   - the process's peak memory.
+// The log keeps the whole session in its capture file meanwhile; --no-capture leaves it out
+// (the temporary folder is made one that does not exist), for comparison.
 //
-//   tools/wine-exec.sh build/win/bench/bench_flood.exe [seconds]
+//   tools/wine-exec.sh build/win/bench/bench_flood.exe [seconds] [--no-capture]
 #include "bench/BenchClock.h"
 #include "tests/win32/DialogHarness.h"
 #include "tests/win32/FloodingDevice.h"
@@ -18,6 +20,7 @@
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 namespace {
@@ -116,6 +119,11 @@ void Print(const char* what, const std::vector<double>& values) {
 
 int main(int argc, char** argv) {
     const double seconds = argc > 1 ? std::atof(argv[1]) : 10.0;
+    const bool bCapture = !(argc > 2 && std::strcmp(argv[2], "--no-capture") == 0);
+    if (!bCapture) {
+        ::SetEnvironmentVariableA("TMP", "C:\\no-such-folder-for-kelvane");
+        ::SetEnvironmentVariableA("TEMP", "C:\\no-such-folder-for-kelvane");
+    }
     CTestDialogHarness h;
     // A device's own send queue is small (a real one's is kilobytes): what it sends is not
     // held up in it, ahead of an answer, for long.
@@ -181,8 +189,8 @@ int main(int argc, char** argv) {
     device.StopFlood();
     h.OnUiThread([&] { ::RemoveWindowSubclass(hState, &WatchSelection, 1); });
 
-    std::printf("flood of %.1f s (%.2f s until the log showed its end)\n", floodMs / 1000.0,
-                elapsedMs / 1000.0);
+    std::printf("flood of %.1f s (%.2f s until the log showed its end), session capture %s\n",
+                floodMs / 1000.0, elapsedMs / 1000.0, bCapture ? "on" : "OFF");
     std::printf("device bytes sent                  %llu\n",
                 static_cast<unsigned long long>(total));
     std::printf("device bytes per second handled    %.0f (%.1f MB/s)\n",

@@ -76,7 +76,7 @@ void CCliSession::Dump(TrafficDirection direction, const std::uint8_t* data, std
                        std::chrono::system_clock::time_point when) {
     m_strDump.clear();
     const std::string prefix = m_arguments.m_bTimestamps ? FormatLocalLogTime(when) : "";
-    AppendTrafficDump(m_strDump, direction, data, static_cast<int>(length), prefix);
+    AppendTrafficDump(m_strDump, direction, data, static_cast<int>(length), {.linePrefix = prefix});
     // The log's lines end in "\r\n"; a console wants '\n' alone.
     m_strDump.erase(std::remove(m_strDump.begin(), m_strDump.end(), '\r'), m_strDump.end());
     m_err << m_strDump << std::flush;

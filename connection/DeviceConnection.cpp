@@ -6,6 +6,8 @@
 #include <chrono>
 #include <utility>
 
+SocketSendFunction g_pfnSocketSend = &::send;
+
 namespace {
 // One chunk, as the worker receives it.
 constexpr int RECEIVE_BUFFER_SIZE = 1024;
@@ -132,7 +134,19 @@ int CDeviceConnection::Send(const std::uint8_t* pData, std::size_t nLength) {
     timeval wait{0, SEND_WAIT_MS * 1000};
     if (::select(0, nullptr, &writable, nullptr, &wait) != 1)
         return -1;
-    return ::send(Socket(), reinterpret_cast<const char*>(pData), static_cast<int>(nLength), 0);
+    return g_pfnSocketSend(Socket(), reinterpret_cast<const char*>(pData),
+                           static_cast<int>(nLength), 0);
+}
+
+int CDeviceConnection::SendAndLog(const std::uint8_t* pData, std::size_t nLength) {
+    // The worker appends under the same lock, so a reply that arrives while send is still
+    // returning waits for the request's dump. The wait is bounded by Send's own.
+    CSingleLock lock(m_lock);
+    const int sent = Send(pData, nLength);
+    // The time is read as soon as send returns.
+    const std::string stamp = m_bTimestamps ? LocalLogTimeNow() : std::string();
+    AppendLocked(FormatTrafficDump(TrafficDirection::Sent, pData, sent, m_dumpStyle), stamp);
+    return sent;
 }
 
 void CDeviceConnection::ShutdownSend() {
@@ -166,7 +180,14 @@ void CDeviceConnection::Stop() {
 
 void CDeviceConnection::AppendLog(std::string text, std::string_view linePrefix) {
     CSingleLock lock(m_lock);
-    m_log.Append(std::move(text), linePrefix);
+    AppendLocked(std::move(text), linePrefix);
+}
+
+void CDeviceConnection::AppendLocked(std::string text, std::string_view linePrefix) {
+    text = m_log.StartLines(std::move(text), linePrefix);
+    if (m_pTap != nullptr && !text.empty())
+        m_pTap->OnLogAppend(text);
+    m_log.Append(std::move(text));
 }
 
 void CDeviceConnection::Signal() {
@@ -197,6 +218,8 @@ bool CDeviceConnection::HasReceived() const {
 void CDeviceConnection::ClearLog() {
     CSingleLock lock(m_lock);
     m_log.Clear();
+    if (m_pTap != nullptr)
+        m_pTap->OnLogClear();
 }
 
 UINT ReceiveThreadProc(LPVOID pParam) {
@@ -213,12 +236,12 @@ UINT CDeviceConnection::ReceiveLoop() {
     while (n > 0) {
         stamp = m_bTimestamps ? LocalLogTimeNow() : std::string();
         dump.clear();
-        AppendTrafficDump(dump, TrafficDirection::Received, buffer, n);
+        AppendTrafficDump(dump, TrafficDirection::Received, buffer, n, m_dumpStyle);
         parser.Feed(buffer, static_cast<std::size_t>(n), sink);
         {
             // The chunk's dump and its row updates are handed over together.
             CSingleLock lock(m_lock);
-            m_log.Append(std::move(dump), stamp);
+            AppendLocked(std::move(dump), stamp);
             sink.m_updates.MoveInto(m_rowUpdates);
         }
         Signal();

@@ -14,6 +14,7 @@
 #include "platform/CriticalSection.h"
 #include "platform/WorkerThread.h"
 #include "protocol/DioReplyParser.h"
+#include "protocol/TrafficDump.h"
 
 #include <atomic>
 #include <cstdint>
@@ -35,6 +36,10 @@ public:
     // waiting at a time), nClosed is sent once the connection has ended, and the worker waits
     // for it to be handled.
     void SetNotifyWindow(HWND hWnd, UINT nReceived, UINT nClosed);
+    // Before the worker starts: every log append also goes to tap (null: none), and dumps
+    // are made in this style.
+    void SetLogTap(ILogTap* pTap) { m_pTap = pTap; }
+    void SetDumpStyle(const TrafficDumpStyle& style) { m_dumpStyle = style; }
 
     // A connection is open exactly while this holds (also after a disconnect was asked for,
     // until the device has closed its side).
@@ -51,6 +56,10 @@ public:
     // wait (a device that stopped reading), nothing is sent and -1 is answered, as for a
     // failed send. Otherwise what send answered.
     int Send(const std::uint8_t* pData, std::size_t nLength);
+    // Sends as Send does and appends the dump of what send took to the log, both with the
+    // receive path held: a reply the worker receives is dumped after its request, however
+    // fast the device answers. Answers what Send answered.
+    int SendAndLog(const std::uint8_t* pData, std::size_t nLength);
     // Asks to disconnect: no more sending; the connection ends when the device closes.
     void ShutdownSend();
     // Closes the socket at the end of the connection (the worker has seen it end).
@@ -77,12 +86,14 @@ public:
     void TakeRowUpdates(CRowUpdateBatch& rows);
     // Whether log text or row updates still wait.
     bool HasReceived() const;
-    // Drops the log text that waits (the log is being cleared).
+    // Drops the log text that waits (the log is being cleared), and tells the tap.
     void ClearLog();
 
 private:
     friend UINT ReceiveThreadProc(LPVOID pParam);
     UINT ReceiveLoop();
+    // With m_lock held: the tap, then the hand-off.
+    void AppendLocked(std::string text, std::string_view linePrefix = {});
 
     CDioReplySink& m_rows;
     HWND m_hNotify = nullptr;
@@ -97,6 +108,8 @@ private:
     // Guards the two hand-offs, so a reply's log line and its row update arrive together.
     mutable CCriticalSection m_lock;
     CLogHandOff m_log;
+    ILogTap* m_pTap = nullptr;
+    TrafficDumpStyle m_dumpStyle;
     CRowUpdateBatch m_rowUpdates;
     std::atomic<bool> m_bSignalled{false};
     std::atomic<bool> m_bTimestamps{false};
@@ -104,6 +117,11 @@ private:
 
 // The worker's entry: pParam is the connection.
 UINT ReceiveThreadProc(LPVOID pParam);
+
+// How a request goes on the wire: send's shape. Replaceable so that tests can stretch the
+// moment between the bytes leaving and send returning (as when the thread is preempted).
+using SocketSendFunction = int(WSAAPI*)(SOCKET s, const char* pData, int nLength, int nFlags);
+extern SocketSendFunction g_pfnSocketSend;
 
 // How a wait for the worker waits: MsgWaitForMultipleObjects' shape (one handle, time-out,
 // QS_SENDMESSAGE). Replaceable so that tests can make it fail.

@@ -18,12 +18,18 @@ std::string PrefixLines(const std::string& text, std::string_view prefix, bool a
 }
 } // namespace
 
-void CLogHandOff::Append(std::string text, std::string_view linePrefix) {
+std::string CLogHandOff::StartLines(std::string text, std::string_view linePrefix) {
     if (text.empty())
-        return;
+        return text;
     if (!linePrefix.empty())
         text = PrefixLines(text, linePrefix, m_bAtLineStart);
     m_bAtLineStart = text.back() == '\n';
+    return text;
+}
+
+void CLogHandOff::Append(std::string text) {
+    if (text.empty())
+        return;
     m_nChars += text.size();
     m_pieces.push_back(std::move(text));
     // The oldest appends go for as long as what is left still fills the pane.

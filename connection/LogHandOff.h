@@ -14,15 +14,31 @@
 #include <string>
 #include <string_view>
 
+// Sees every append on its way to the hand-off, in order and whole, before the hand-off
+// drops anything for the pane (a record of the whole session, for instance). Called with the
+// receive path's lock held, on whichever thread appends: it must not wait for the interface
+// thread.
+class ILogTap {
+public:
+    virtual void OnLogAppend(std::string_view text) = 0;
+    // The log is being cleared: what follows starts a new record.
+    virtual void OnLogClear() = 0;
+
+protected:
+    ~ILogTap() = default;
+};
+
 class CLogHandOff {
 public:
     // keepChars: the most the pane could show; at least that much of the newest text is kept.
     explicit CLogHandOff(std::size_t keepChars) : m_nKeepChars(keepChars) {}
 
-    // Adds one append (whole lines, or a bare direction mark) after everything waiting. A
-    // non-empty linePrefix (the time, when timestamps are on) starts each line that the text
-    // starts: not the rest of a line that an earlier append left open.
-    void Append(std::string text, std::string_view linePrefix = {});
+    // Every append passes here first: puts a non-empty linePrefix (the time, when timestamps
+    // are on) at the start of each line that text starts (not the rest of a line an earlier
+    // append left open), and notes whether text leaves its own last line open.
+    std::string StartLines(std::string text, std::string_view linePrefix);
+    // Adds one append (whole lines, or a bare direction mark) after everything waiting.
+    void Append(std::string text);
     // Moves whole appends, oldest first, into out (which it empties first) until it holds at
     // least maxChars or nothing is left. Answers whether text was dropped ahead of them since
     // the last take.

@@ -21,8 +21,69 @@ INT_PTR CDialog::DoModal() {
     } else if (CWnd* pMainWnd = AfxGetMainWnd(); pMainWnd != nullptr && pMainWnd != this) {
         hOwner = pMainWnd->m_hWnd;
     }
-    return ::DialogBoxParamA(AfxGetInstanceHandle(), MAKEINTRESOURCEA(m_nIDTemplate), hOwner,
-                             &CDialog::DialogProc, reinterpret_cast<LPARAM>(this));
+    // As DialogBoxParam does: the owner is disabled first, so the dialog is never created
+    // beside a live owner, and enabled again before the dialog goes, so that it gets the
+    // activation back.
+    m_hDisabledOwner = nullptr;
+    if (hOwner != nullptr && ::IsWindowEnabled(hOwner)) {
+        ::EnableWindow(hOwner, FALSE);
+        m_hDisabledOwner = hOwner;
+    }
+    m_bEnded = false;
+    m_nResult = -1;
+    HWND hWnd = ::CreateDialogParamA(AfxGetInstanceHandle(), MAKEINTRESOURCEA(m_nIDTemplate),
+                                     hOwner, &CDialog::DialogProc, reinterpret_cast<LPARAM>(this));
+    const INT_PTR result = hWnd != nullptr ? RunModalLoop(hWnd) : -1;
+    EnableOwner();
+    if (hWnd != nullptr && ::IsWindow(hWnd))
+        ::DestroyWindow(hWnd);
+    return result;
+}
+
+void CDialog::EnableOwner() {
+    if (m_hDisabledOwner != nullptr)
+        ::EnableWindow(m_hDisabledOwner, TRUE);
+    m_hDisabledOwner = nullptr;
+}
+
+INT_PTR CDialog::RunModalLoop(HWND hWnd) {
+    if (!m_bEnded && !(::GetWindowLongPtrA(hWnd, GWL_STYLE) & WS_VISIBLE)) {
+        ::ShowWindow(hWnd, SW_SHOWNORMAL);
+        ::UpdateWindow(hWnd);
+    }
+    MSG msg;
+    while (!m_bEnded && ::IsWindow(hWnd)) {
+        const BOOL got = ::GetMessageA(&msg, nullptr, 0, 0);
+        if (got == -1)
+            break;
+        if (got == 0) {
+            // Quitting: the dialog ends, and the loop that ran it sees the quit too.
+            ::PostQuitMessage(static_cast<int>(msg.wParam));
+            break;
+        }
+        if (PreTranslateMessage(&msg) || ::IsDialogMessageA(hWnd, &msg))
+            continue;
+        ::TranslateMessage(&msg);
+        ::DispatchMessageA(&msg);
+    }
+    return m_nResult;
+}
+
+void CDialog::EndDialog(int nResult) {
+    m_nResult = nResult;
+    m_bEnded = true;
+    // The owner first, so that it is the window that gets the activation when this one hides.
+    EnableOwner();
+    if (m_hWnd != nullptr) {
+        ::SetWindowPos(m_hWnd, nullptr, 0, 0, 0, 0,
+                       SWP_HIDEWINDOW | SWP_NOSIZE | SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+        // Wakes the loop when this was called outside a message it dispatched.
+        ::PostMessageA(m_hWnd, WM_NULL, 0, 0);
+    }
+}
+
+BOOL CDialog::PreTranslateMessage(MSG*) {
+    return FALSE;
 }
 
 INT_PTR CALLBACK CDialog::DialogProc(HWND hWnd, UINT message, WPARAM, LPARAM lParam) {

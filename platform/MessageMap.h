@@ -130,4 +130,11 @@ protected:                                                                      
 // BOOL OnHelpInfo(HELPINFO* pHelpInfo)
 #define ON_WM_HELPINFO()                                                                           \
     KELVANE_MSG_ENTRY(WM_HELP, return self->OnHelpInfo(reinterpret_cast<HELPINFO*>(lParam));)
+// void OnContextMenu(HWND hWnd, POINT point)
+#define ON_WM_CONTEXTMENU()                                                                        \
+    KELVANE_MSG_ENTRY(WM_CONTEXTMENU,                                                              \
+                      self->OnContextMenu(reinterpret_cast<HWND>(wParam),                          \
+                                          POINT{static_cast<short>(LOWORD(lParam)),                \
+                                                static_cast<short>(HIWORD(lParam))});              \
+                      return 0;)
 // clang-format on

@@ -110,7 +110,9 @@ int CWnd::MessageBox(const char* lpszText, const char* lpszCaption, UINT nType) 
 }
 
 BOOL CWnd::OnCommand(WPARAM wParam, LPARAM lParam) {
-    return OnCmdMsg(LOWORD(wParam), HIWORD(wParam), wParam, lParam);
+    // A menu command (code 0) and an accelerator's (code 1) are the same command.
+    const UINT nCode = lParam == 0 ? 0 : HIWORD(wParam);
+    return OnCmdMsg(LOWORD(wParam), nCode, wParam, lParam);
 }
 
 BOOL CWnd::OnWndMsg(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* pResult) {

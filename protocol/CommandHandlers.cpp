@@ -10,9 +10,10 @@
 
 void CMainDlg::SendRequest(const std::uint8_t* pFrame, std::size_t nLength) {
     // Not retried and not reported: a failed send, or one the device has no room for, is
-    // logged as the bare direction mark.
-    const int sent = m_connection.Send(pFrame, nLength);
-    LogTraffic(1, pFrame, sent);
+    // logged as the bare direction mark. The dump of what send took is appended before the
+    // receive path can append the reply, however fast the device answers.
+    m_connection.SendAndLog(pFrame, nLength);
+    ScheduleApply(false);
 }
 
 int CMainDlg::ReadDioNumber(CComboBoxEx& box) const {

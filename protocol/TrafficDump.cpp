@@ -37,14 +37,15 @@ constexpr char DirectionMark(TrafficDirection direction) {
 } // namespace
 
 std::string FormatTrafficDump(TrafficDirection direction, const std::uint8_t* data, int count,
-                              std::string_view linePrefix) {
+                              const TrafficDumpStyle& style) {
     std::string text;
-    AppendTrafficDump(text, direction, data, count, linePrefix);
+    AppendTrafficDump(text, direction, data, count, style);
     return text;
 }
 
 void AppendTrafficDump(std::string& out, TrafficDirection direction, const std::uint8_t* data,
-                       int count, std::string_view linePrefix) {
+                       int count, const TrafficDumpStyle& style) {
+    const std::string_view linePrefix = style.linePrefix;
     if (count <= 0 || data == nullptr) {
         // A failed or empty transfer shows as the mark alone; the next log text follows it on
         // the same line.
@@ -59,6 +60,8 @@ void AppendTrafficDump(std::string& out, TrafficDirection direction, const std::
     // The exact size is known up front: one allocation, then the text is written in place.
     out.resize(start + lines * (linePrefix.size() + LINE_OVERHEAD) + bytes);
     char* w = out.data() + start;
+    // The first byte that shows as '.': 0x20, or 0x80 where the upper half would shift columns.
+    const unsigned highest = style.bHighBytesAsDots ? 0x7F : 0xFF;
 
     for (std::size_t offset = 0; offset < bytes; offset += BYTES_PER_LINE) {
         const std::uint8_t* line = data + offset;
@@ -86,10 +89,10 @@ void AppendTrafficDump(std::string& out, TrafficDirection direction, const std::
         *w++ = '|';
         *w++ = ' ';
         // Control characters would break the line: they show as '.'. Every other byte, the
-        // upper half included, is put in as itself.
+        // upper half included unless the style says otherwise, is put in as itself.
         for (std::size_t j = 0; j < used; ++j) {
             const std::uint8_t b = line[j];
-            *w++ = b < 0x20 ? '.' : static_cast<char>(b);
+            *w++ = b < 0x20 || b > highest ? '.' : static_cast<char>(b);
         }
         *w++ = '\r';
         *w++ = '\n';

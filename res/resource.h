@@ -10,11 +10,17 @@
 #define IDR_MAINMENU 129
 #define IDS_ABOUTBOX 101
 #define IDS_SOCKETS_INIT_FAILED 103
+#define IDR_MAINACCEL 130
 
 // Commands
 #define IDM_ABOUTBOX 16
 #define ID_TARGET_MODEL_FIRST 2001
 #define ID_TARGET_MODEL_LAST 2002
+// The log pane's commands (its context menu, Ctrl+S)
+#define ID_LOG_COPY 2501
+#define ID_LOG_SELECT_ALL 2502
+#define ID_LOG_SAVE_AS 2503
+#define ID_LOG_CLEAR 2504
 
 // Main dialog controls
 #define IDC_SCROLL_ROWS 1003

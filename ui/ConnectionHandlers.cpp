@@ -119,7 +119,7 @@ void CMainDlg::ApplyReceived(std::size_t maxChars) {
     // The rows first: the cheap part, and what the operator waits for.
     ApplyRowUpdates(rows);
     if (!text.empty() || bGap)
-        WriteToLogPane(text, bGap);
+        m_log.WriteToPane(text, bGap);
     const auto end = std::chrono::steady_clock::now();
     m_nextApply = end + std::max<std::chrono::steady_clock::duration>(APPLY_MIN_GAP, end - start);
     // What a paced apply left waits for the next one; the worker signals only what is new.

@@ -29,12 +29,17 @@ BEGIN_MESSAGE_MAP(CMainDlg, CDialog)
     ON_MESSAGE(WM_CONNECTION_RECEIVED, OnConnectionReceived)
     ON_WM_TIMER()
     ON_WM_DESTROY()
+    ON_WM_CONTEXTMENU()
+    ON_COMMAND(ID_LOG_SAVE_AS, OnSaveLogAs)
+    ON_COMMAND(ID_LOG_CLEAR, OnClearLog)
+    ON_COMMAND(ID_LOG_COPY, OnLogCopy)
+    ON_COMMAND(ID_LOG_SELECT_ALL, OnLogSelectAll)
 END_MESSAGE_MAP()
 
 CMainDlg::CMainDlg(CWnd* pParent)
     : CDialog(IDD_MAIN, pParent), m_nPendingStart(-1), m_nDioCount(0), m_nMinHeight(-1),
       m_nLastWndHeight(-1), m_nLastWndWidth(-1), m_nLastClientHeight(-1), m_nLastClientWidth(-1),
-      m_connection(*this, static_cast<std::size_t>(LOG_CAP_CHARS)) {
+      m_log(m_connection, m_richLog), m_connection(*this, static_cast<std::size_t>(LOG_CAP_CHARS)) {
     m_hIcon = ::LoadIconA(AfxGetInstanceHandle(), MAKEINTRESOURCEA(IDR_MAINFRAME));
 }
 
@@ -108,9 +113,11 @@ BOOL CMainDlg::OnInitDialog() {
     ::ReleaseDC(nullptr, hScreen);
     m_fontLog.Attach(::CreateFontA(height, 0, 0, 0, 400, 0, 0, 0, 0, 0, 0, 0, 0x31, nullptr));
     m_richLog.SetFont(m_fontLog, TRUE);
-    // The log is kept under its own cap (see TrafficLog.cpp); the control's limit must never
-    // be what cuts new traffic off.
-    m_richLog.LimitText(LOG_CONTROL_LIMIT);
+    // Under a code page of multibyte characters the dump's character column shows the upper
+    // half as dots; decided once, for the whole run.
+    static const TrafficDumpStyle dumpStyle = DumpStyleForCodePage(CP_ACP);
+    m_log.Open(dumpStyle);
+    m_hAccel = ::LoadAcceleratorsA(AfxGetInstanceHandle(), MAKEINTRESOURCEA(IDR_MAINACCEL));
 
     SetupTargetModelMenu();
     BuildDioRows(g_targetModels[0].nDioCount);
@@ -118,7 +125,31 @@ BOOL CMainDlg::OnInitDialog() {
     m_editPort.SetWindowText("5001");
 
     CaptureLayout();
+    // A capture that could not be made has said so in the log.
+    ScheduleApply(false);
     return TRUE;
+}
+
+BOOL CMainDlg::PreTranslateMessage(MSG* pMsg) {
+    // Shift+F10 and the menu key open the log's context menu while the pane has the focus;
+    // their key-ups are kept from the pane too, so the menu opens once.
+    if (pMsg->hwnd == m_richLog.m_hWnd) {
+        const bool bMenuKey =
+            (pMsg->message == WM_KEYDOWN || pMsg->message == WM_KEYUP) && pMsg->wParam == VK_APPS;
+        const bool bShiftF10 = (pMsg->message == WM_SYSKEYDOWN || pMsg->message == WM_SYSKEYUP) &&
+                               pMsg->wParam == VK_F10 && ::GetKeyState(VK_SHIFT) < 0;
+        if (bMenuKey || bShiftF10) {
+            if (pMsg->message == WM_KEYDOWN || pMsg->message == WM_SYSKEYDOWN)
+                SendMessage(WM_CONTEXTMENU, reinterpret_cast<WPARAM>(m_richLog.m_hWnd),
+                            MAKELPARAM(-1, -1));
+            return TRUE;
+        }
+    }
+    // Accelerators work wherever the focus is in this window.
+    if (m_hAccel != nullptr && (pMsg->hwnd == m_hWnd || ::IsChild(m_hWnd, pMsg->hwnd)) &&
+        ::TranslateAcceleratorA(m_hWnd, m_hAccel, pMsg))
+        return TRUE;
+    return CDialog::PreTranslateMessage(pMsg);
 }
 
 void CMainDlg::OnOK() {

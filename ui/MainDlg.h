@@ -3,7 +3,7 @@
 //
 // Its members are defined in the folder of the part of the program they belong to:
 //   ui/MainDlg.cpp            the dialog itself: start-up, keyboard, closing, icon, help
-//   ui/TrafficLog.cpp         the log pane
+//   ui/TrafficLog.cpp         the log pane (CTrafficLog, ui/TrafficLog.h), Save Log As
 //   ui/DioRows.cpp            target models and the DIO rows
 //   ui/RowScrolling.cpp       scrolling the row panel
 //   ui/WindowResizing.cpp     following the window's size
@@ -22,6 +22,7 @@
 #include "protocol/DioReplyParser.h"
 #include "ui/DioPanel.h"
 #include "ui/RowScroll.h"
+#include "ui/TrafficLog.h"
 
 #include <atomic>
 #include <chrono>
@@ -61,6 +62,8 @@ protected:
     void DoDataExchange(CDataExchange* pDX) override;
     void OnOK() override;
     void OnCancel() override;
+    // The main window's keyboard accelerators, and the context-menu keys in the log pane.
+    BOOL PreTranslateMessage(MSG* pMsg) override;
 
     // Starts the receive worker for the open connection; false when it cannot be started.
     virtual bool StartReceiveWorker();
@@ -74,10 +77,12 @@ protected:
     BOOL OnHelpInfo(HELPINFO* pHelpInfo);
     void OnAppAbout();
 
-    // Log pane
+    // Log pane (forwarded to m_log)
     void OnClearLog();
-    // Writes text at the end of the pane under its cap; bStartAfresh empties the pane first.
-    void WriteToLogPane(const CString& text, bool bStartAfresh);
+    void OnSaveLogAs();
+    void OnLogCopy();
+    void OnLogSelectAll();
+    void OnContextMenu(HWND hWnd, POINT point);
 
     // Target models and rows
     void SetupTargetModelMenu();
@@ -160,8 +165,13 @@ protected:
     CComboBox** m_ppModeCombos = nullptr;
     CStatic** m_ppLabels = nullptr;
     HICON m_hIcon;
+    HACCEL m_hAccel = nullptr;
 
     DWORD m_nUiThreadId = 0;
+
+    // The traffic log: the pane, its cap, the session capture, Save Log As. Before the
+    // connection, whose worker appends to its capture until it is stopped.
+    CTrafficLog m_log;
 
     // The device connection: socket, receive worker, parser, and what it hands over. Declared
     // last, so it is gone (its worker long stopped) before anything it reads.

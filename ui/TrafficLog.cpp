@@ -1,33 +1,65 @@
-// The log pane: appends from both threads, the traffic dump, clearing.
-//
-// Appends go to the receive path's log hand-off, in order, whichever thread makes them; only
-// the interface thread writes the pane, when it takes what waits (ApplyReceived). The
-// hand-off keeps no more than the pane could show, so a device that talks faster than the
-// pane can draw costs no backlog: the pane then shows the newest traffic.
+// The log pane: appends from both threads, the traffic dump, the pane's cap, the session
+// capture, Save Log As, the context menu and clearing; and the dialog's part of it.
+#include "ui/TrafficLog.h"
+
 #include "platform/PreciseClock.h"
-#include "protocol/TrafficDump.h"
+#include "platform/SystemErrorText.h"
+#include "res/resource.h"
 #include "ui/LogCap.h"
 #include "ui/MainDlg.h"
 
-void CMainDlg::AppendLog(const CString& text) {
-    // The time is read here, at once: right after send returns, for a sent request's dump.
-    m_connection.AppendLog(text, m_connection.Timestamps() ? LocalLogTimeNow() : std::string());
-    if (OnInterfaceThread())
-        ScheduleApply(false);
-    else
-        m_connection.Signal();
+#include <chrono>
+
+SAVE_FILE_NAME_FUNCTION g_pfnGetSaveFileName = &::GetSaveFileNameA;
+
+namespace {
+// A save that takes longer than this shows the wait cursor.
+constexpr auto SAVE_WAIT_CURSOR_AFTER = std::chrono::milliseconds(500);
+} // namespace
+
+TrafficDumpStyle DumpStyleForCodePage(UINT nCodePage) {
+    CPINFO info{};
+    TrafficDumpStyle style;
+    style.bHighBytesAsDots = ::GetCPInfo(nCodePage, &info) && info.MaxCharSize > 1;
+    return style;
 }
 
-void CMainDlg::LogTraffic(BYTE bSent, const BYTE* pData, int nCount) {
-    AppendLog(FormatTrafficDump(bSent ? TrafficDirection::Sent : TrafficDirection::Received, pData,
-                                nCount));
+CTrafficLog::CTrafficLog(CDeviceConnection& connection, CRichEditCtrl& pane)
+    : m_connection(connection), m_pane(pane) {}
+
+void CTrafficLog::Open(const TrafficDumpStyle& style) {
+    // The log is kept under its own cap; the control's limit must never be what cuts new
+    // traffic off.
+    m_pane.LimitText(LOG_CONTROL_LIMIT);
+    SetDumpStyle(style);
+    m_connection.SetLogTap(&m_capture);
+    m_capture.Start();
+    ReportCaptureProblem();
 }
 
-void CMainDlg::FlushLog() {
-    ApplyReceived(static_cast<std::size_t>(-1));
+void CTrafficLog::SetDumpStyle(const TrafficDumpStyle& style) {
+    m_style = style;
+    m_connection.SetDumpStyle(style);
 }
 
-void CMainDlg::WriteToLogPane(const CString& text, bool bStartAfresh) {
+void CTrafficLog::ReportCaptureProblem() {
+    CString problem;
+    if (m_capture.TakeNewProblem(problem))
+        Append("Saving the whole log is unavailable (" + problem +
+               "); Save Log As saves only what the log shows.\r\n");
+}
+
+void CTrafficLog::Append(std::string text) {
+    // The time is read here, at once: for a dump, right after the bytes crossed the socket.
+    m_connection.AppendLog(std::move(text),
+                           m_connection.Timestamps() ? LocalLogTimeNow() : std::string());
+}
+
+void CTrafficLog::Dump(TrafficDirection direction, const std::uint8_t* pData, int nCount) {
+    Append(FormatTrafficDump(direction, pData, nCount, m_style));
+}
+
+void CTrafficLog::WriteToPane(const CString& text, bool bStartAfresh) {
     // Text longer than the cap: only its newest whole lines go in, and everything already in
     // the log, being older than what was dropped, goes out.
     std::size_t from = 0;
@@ -38,33 +70,200 @@ void CMainDlg::WriteToLogPane(const CString& text, bool bStartAfresh) {
 
     // Drawing is held back while the text changes and done once afterwards: the control would
     // otherwise repaint for each step, which costs more than the change itself.
-    m_richLog.SendMessage(WM_SETREDRAW, FALSE);
-    const long length = m_richLog.GetTextLength();
+    m_pane.SendMessage(WM_SETREDRAW, FALSE);
+    const long length = m_pane.GetTextLength();
     const long trim = from > 0 || bStartAfresh ? length : LogCharsToTrim(length, incoming);
     if (trim >= length) {
         if (length > 0)
-            m_richLog.SetWindowText("");
+            m_pane.SetWindowText("");
     } else if (trim > 0) {
         // The oldest whole lines go: cut at the first line start at or after trim.
-        const long line = m_richLog.LineFromChar(trim);
-        long cut = m_richLog.LineIndex(static_cast<int>(line));
+        const long line = m_pane.LineFromChar(trim);
+        long cut = m_pane.LineIndex(static_cast<int>(line));
         if (cut < trim)
-            cut = m_richLog.LineIndex(static_cast<int>(line) + 1);
+            cut = m_pane.LineIndex(static_cast<int>(line) + 1);
         if (cut < 0 || cut >= length) {
-            m_richLog.SetWindowText("");
+            m_pane.SetWindowText("");
         } else {
-            m_richLog.SetSel(0, cut);
-            m_richLog.ReplaceSel("", FALSE);
+            m_pane.SetSel(0, cut);
+            m_pane.ReplaceSel("", FALSE);
         }
     }
-    m_richLog.SetSel(-1, -1);
-    m_richLog.ReplaceSel(pszNew, FALSE);
-    m_richLog.SendMessage(WM_SETREDRAW, TRUE);
-    m_richLog.RedrawWindow(nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME);
+    m_pane.SetSel(-1, -1);
+    m_pane.ReplaceSel(pszNew, FALSE);
+    m_pane.SendMessage(WM_SETREDRAW, TRUE);
+    m_pane.RedrawWindow(nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME);
+    // A capture that failed on the way is reported here, on the interface thread.
+    ReportCaptureProblem();
+}
+
+void CTrafficLog::Clear() {
+    // Text still on its way was received before the click: it goes too, and so does the
+    // capture, which starts again with the next append.
+    m_connection.ClearLog();
+    m_pane.SetWindowText("");
+    ReportCaptureProblem();
+}
+
+UINT CTrafficLog::TrackContextMenu(HWND hOwner, POINT point) {
+    if (point.x == -1 && point.y == -1) {
+        RECT rect;
+        m_pane.GetWindowRect(&rect);
+        point = {rect.left + 8, rect.top + 8};
+    }
+    CHARRANGE selection{};
+    m_pane.SendMessage(EM_EXGETSEL, 0, reinterpret_cast<LPARAM>(&selection));
+    HMENU hMenu = ::CreatePopupMenu();
+    if (hMenu == nullptr)
+        return 0;
+    ::AppendMenuA(hMenu, MF_STRING | (selection.cpMin == selection.cpMax ? MF_GRAYED : 0),
+                  ID_LOG_COPY, "&Copy");
+    ::AppendMenuA(hMenu, MF_STRING, ID_LOG_SELECT_ALL, "Select &All");
+    ::AppendMenuA(hMenu, MF_SEPARATOR, 0, nullptr);
+    ::AppendMenuA(hMenu, MF_STRING, ID_LOG_SAVE_AS, "&Save Log As...");
+    ::AppendMenuA(hMenu, MF_STRING, ID_LOG_CLEAR, "C&lear Log");
+    const UINT command = static_cast<UINT>(
+        ::TrackPopupMenu(hMenu, TPM_LEFTALIGN | TPM_TOPALIGN | TPM_RIGHTBUTTON | TPM_RETURNCMD,
+                         point.x, point.y, 0, hOwner, nullptr));
+    ::DestroyMenu(hMenu);
+    return command;
+}
+
+void CTrafficLog::Copy() {
+    m_pane.SendMessage(WM_COPY);
+}
+
+void CTrafficLog::SelectAll() {
+    m_pane.SetSel(0, -1);
+}
+
+CString CTrafficLog::DefaultFileName() {
+    SYSTEMTIME now{};
+    ::GetLocalTime(&now);
+    return FormatString("kelvane-%04u%02u%02u-%02u%02u%02u.log", now.wYear, now.wMonth, now.wDay,
+                        now.wHour, now.wMinute, now.wSecond);
+}
+
+void CTrafficLog::SaveAs(HWND hOwner) {
+    char file[MAX_PATH] = {};
+    const CString name = DefaultFileName();
+    name.copy(file, sizeof file - 1);
+    OPENFILENAMEA ofn{};
+    ofn.lStructSize = sizeof ofn;
+    ofn.hwndOwner = hOwner;
+    ofn.lpstrFilter = "Log files (*.log)\0*.log\0All files (*.*)\0*.*\0";
+    ofn.nFilterIndex = 1;
+    ofn.lpstrFile = file;
+    ofn.nMaxFile = sizeof file;
+    ofn.lpstrTitle = "Save Log As";
+    ofn.lpstrDefExt = "log";
+    ofn.Flags = OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY | OFN_NOCHANGEDIR;
+    if (g_pfnGetSaveFileName(&ofn))
+        SaveTo(hOwner, file);
+}
+
+bool CTrafficLog::SaveTo(HWND hOwner, const CString& path) {
+    const auto start = std::chrono::steady_clock::now();
+    HCURSOR hRestore = nullptr;
+    bool bWaitCursor = false;
+    auto progress = [&] {
+        if (!bWaitCursor && std::chrono::steady_clock::now() - start > SAVE_WAIT_CURSOR_AFTER) {
+            bWaitCursor = true;
+            hRestore = ::SetCursor(::LoadCursorA(nullptr, MAKEINTRESOURCEA(32514))); // IDC_WAIT
+        }
+    };
+    auto fail = [&](DWORD nError) {
+        const CString text = FormatString("Cannot save the log to %s.\n\n%s.", path.c_str(),
+                                          SystemErrorText(nError).c_str());
+        ::MessageBoxA(hOwner, text.c_str(), "Save Log As", MB_ICONSTOP | MB_OK);
+        return false;
+    };
+
+    HANDLE hOut = ::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (hOut == INVALID_HANDLE_VALUE)
+        return fail(::GetLastError());
+
+    const bool bWhole = m_capture.Complete();
+    DWORD nError = 0;
+    bool ok = false;
+    if (bWhole) {
+        ok = m_capture.CopyTo(hOut, nError, progress);
+    } else {
+        const CString text = m_pane.GetWindowText();
+        DWORD written = 0;
+        ok = ::WriteFile(hOut, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
+             written == text.size();
+        if (!ok)
+            nError = ::GetLastError();
+    }
+    if (!::CloseHandle(hOut) && ok) {
+        ok = false;
+        nError = ::GetLastError();
+    }
+    if (bWaitCursor)
+        ::SetCursor(hRestore);
+    if (!ok) {
+        ::DeleteFileA(path.c_str());
+        return fail(nError != 0 ? nError : ERROR_WRITE_FAULT);
+    }
+    if (!bWhole) {
+        const CString text = FormatString(
+            "Only what the log shows was saved to %s: the whole session could not be kept (%s).",
+            path.c_str(), m_capture.Problem().c_str());
+        ::MessageBoxA(hOwner, text.c_str(), "Save Log As", MB_ICONINFORMATION | MB_OK);
+    }
+    return true;
+}
+
+// The dialog's side: the specified calls, forwarded.
+
+void CMainDlg::AppendLog(const CString& text) {
+    m_log.Append(text);
+    if (OnInterfaceThread())
+        ScheduleApply(false);
+    else
+        m_connection.Signal();
+}
+
+void CMainDlg::LogTraffic(BYTE bSent, const BYTE* pData, int nCount) {
+    m_log.Dump(bSent ? TrafficDirection::Sent : TrafficDirection::Received, pData, nCount);
+    if (OnInterfaceThread())
+        ScheduleApply(false);
+    else
+        m_connection.Signal();
+}
+
+void CMainDlg::FlushLog() {
+    ApplyReceived(static_cast<std::size_t>(-1));
 }
 
 void CMainDlg::OnClearLog() {
-    // Text still on its way was received before the click: it goes too.
-    m_connection.ClearLog();
-    m_richLog.SetWindowText("");
+    m_log.Clear();
+    // A capture that could not start again is reported at once.
+    ScheduleApply(false);
+}
+
+void CMainDlg::OnSaveLogAs() {
+    // What still waits for the pane is part of the session too.
+    FlushLog();
+    m_log.SaveAs(m_hWnd);
+}
+
+void CMainDlg::OnLogCopy() {
+    m_log.Copy();
+}
+
+void CMainDlg::OnLogSelectAll() {
+    m_log.SelectAll();
+}
+
+void CMainDlg::OnContextMenu(HWND hWnd, POINT point) {
+    if (hWnd != m_richLog.m_hWnd) {
+        Default();
+        return;
+    }
+    // Chosen commands go through the message map like the menu bar's.
+    if (const UINT command = m_log.TrackContextMenu(m_hWnd, point); command != 0)
+        SendMessage(WM_COMMAND, command, 0);
 }

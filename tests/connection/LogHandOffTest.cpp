@@ -49,10 +49,13 @@ TEST(LogHandOff, KeepsAtLeastWhatThePaneCouldShowAndSaysWhenItDroppedTheRest) {
 
 TEST(LogHandOff, APrefixStartsEveryLineButNotTheRestOfAnOpenOne) {
     CLogHandOff log(1000);
-    log.Append("< 01\r\n  02\r\n", "12:00:00.001 ");
-    log.Append(">", "12:00:00.002 ");                // a failed send: the line stays open
-    log.Append("Disconnected\r\n", "12:00:00.003 "); // continues it
-    log.Append("plain\r\n");
+    auto append = [&](std::string text, std::string_view prefix) {
+        log.Append(log.StartLines(std::move(text), prefix));
+    };
+    append("< 01\r\n  02\r\n", "12:00:00.001 ");
+    append(">", "12:00:00.002 ");                // a failed send: the line stays open
+    append("Disconnected\r\n", "12:00:00.003 "); // continues it
+    append("plain\r\n", {});
     std::string taken;
     log.Take(taken, 1000);
     EXPECT_EQ(taken, "12:00:00.001 < 01\r\n12:00:00.001   02\r\n12:00:00.002 >Disconnected\r\n"

@@ -105,6 +105,24 @@ TEST(TrafficDump, ControlBytesShowAsDotsAndEveryOtherByteAsItself) {
     EXPECT_EQ(lines[15].back(), '\xFF');
 }
 
+TEST(TrafficDump, HighBytesAsDotsChangeOnlyTheCharacterColumnFromEightyUp) {
+    Bytes all(256);
+    for (int i = 0; i < 256; ++i) {
+        all[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(i);
+    }
+    const std::string plain = Dump(TrafficDirection::Received, all);
+    const std::string dotted =
+        FormatTrafficDump(TrafficDirection::Received, all.data(), 256, {.bHighBytesAsDots = true});
+    ASSERT_EQ(dotted.size(), plain.size());
+    const std::vector<std::string> plainLines = Lines(plain);
+    const std::vector<std::string> lines = Lines(dotted);
+    for (std::size_t n = 0; n < 16; ++n) {
+        // Lines 0 to 7 (bytes below 0x80) are unchanged; above, only the characters differ.
+        EXPECT_EQ(lines[n].substr(0, 52), plainLines[n].substr(0, 52));
+        EXPECT_EQ(lines[n].substr(52), n < 8 ? plainLines[n].substr(52) : std::string(16, '.'));
+    }
+}
+
 TEST(TrafficDump, HexDigitsAreUpperCase) {
     EXPECT_EQ(Dump(TrafficDirection::Sent, {0x0A, 0xAB, 0xCD, 0xEF, 0xFF, 0x9F}).substr(0, 19),
               "> 0A AB CD EF FF 9F");
@@ -191,10 +209,12 @@ TEST(TrafficDump, LinePrefixStartsEveryLineAndTheBareMark) {
     Bytes seventeen(17, 0x41);
     const std::string plain = Dump(TrafficDirection::Received, seventeen);
     std::string stamped = "x";
-    AppendTrafficDump(stamped, TrafficDirection::Received, seventeen.data(), 17, time);
+    AppendTrafficDump(stamped, TrafficDirection::Received, seventeen.data(), 17,
+                      {.linePrefix = time});
     const std::size_t secondLine = plain.find("\r\n") + 2;
     EXPECT_EQ(stamped, "x" + time + plain.substr(0, secondLine) + time + plain.substr(secondLine));
-    EXPECT_EQ(FormatTrafficDump(TrafficDirection::Sent, nullptr, 0, time), time + ">");
+    EXPECT_EQ(FormatTrafficDump(TrafficDirection::Sent, nullptr, 0, {.linePrefix = time}),
+              time + ">");
 }
 
 } // namespace

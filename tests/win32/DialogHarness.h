@@ -101,6 +101,7 @@ class CTestMainDlg : public CMainDlg {
 public:
     using CMainDlg::m_connection;
     using CMainDlg::m_fontLog;
+    using CMainDlg::m_log;
     using CMainDlg::m_nDioCount;
     using CMainDlg::m_nLastClientHeight;
     using CMainDlg::m_nLastClientWidth;

@@ -131,7 +131,7 @@ double CFloodingDevice::RequestArrivedAt(std::size_t n) const {
 }
 
 namespace real_input {
-void Click(HWND hWnd) {
+void Click(HWND hWnd, bool bRight) {
     RECT rect;
     ::GetWindowRect(hWnd, &rect);
     const int width = ::GetSystemMetrics(SM_CXSCREEN);
@@ -142,8 +142,8 @@ void Click(HWND hWnd) {
     inputs[0].mi.dx = ((rect.left + rect.right) / 2) * 65535 / (width - 1);
     inputs[0].mi.dy = ((rect.top + rect.bottom) / 2) * 65535 / (height - 1);
     inputs[0].mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
-    inputs[1].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
-    inputs[2].mi.dwFlags = MOUSEEVENTF_LEFTUP;
+    inputs[1].mi.dwFlags = bRight ? MOUSEEVENTF_RIGHTDOWN : MOUSEEVENTF_LEFTDOWN;
+    inputs[2].mi.dwFlags = bRight ? MOUSEEVENTF_RIGHTUP : MOUSEEVENTF_LEFTUP;
     ::SendInput(3, inputs, sizeof(INPUT));
 }
 
@@ -156,5 +156,22 @@ void Type(const char* text) {
         inputs[1].ki.dwFlags = KEYEVENTF_KEYUP;
         ::SendInput(2, inputs, sizeof(INPUT));
     }
+}
+void Chord(std::initializer_list<WORD> modifiers, WORD key) {
+    std::vector<INPUT> inputs;
+    auto press = [&](WORD vk, bool bUp) {
+        INPUT input{};
+        input.type = INPUT_KEYBOARD;
+        input.ki.wVk = vk;
+        input.ki.dwFlags = bUp ? KEYEVENTF_KEYUP : 0;
+        inputs.push_back(input);
+    };
+    for (WORD vk : modifiers)
+        press(vk, false);
+    press(key, false);
+    press(key, true);
+    for (auto it = modifiers.end(); it != modifiers.begin();)
+        press(*--it, true);
+    ::SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT));
 }
 } // namespace real_input

@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <initializer_list>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -61,8 +62,10 @@ private:
 // Real input, through the window system's hardware input queue (SendInput), as a mouse click
 // or typing reaches a program: it waits behind nothing the program posts or sends itself.
 namespace real_input {
-// Moves the pointer to the middle of the window and clicks the left button.
-void Click(HWND hWnd);
+// Moves the pointer to the middle of the window and clicks the left (or right) button.
+void Click(HWND hWnd, bool bRight = false);
 // Types the characters (digits and letters) on the keyboard.
 void Type(const char* text);
+// Presses key (a virtual-key code) while the modifiers (VK_CONTROL, VK_SHIFT...) are held.
+void Chord(std::initializer_list<WORD> modifiers, WORD key);
 } // namespace real_input

@@ -1,15 +1,80 @@
 // The log pane: dumps and lines appended from the interface thread and from a worker arrive
 // whole and in order, nothing new is ever cut off, the log stays under its cap by losing its
-// oldest lines, and "Clear Log" empties it.
+// oldest lines, and "Clear Log" empties it. The whole session is kept and saved (Save Log As),
+// also when it cannot be kept, and the pane's context menu and keys work.
+#include "platform/SystemErrorText.h"
+#include "res/resource.h"
 #include "tests/win32/DialogHarness.h"
+#include "tests/win32/FloodingDevice.h"
 #include "ui/LogCap.h"
 #include "protocol/TrafficDump.h"
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <fstream>
+#include <iterator>
 #include <sstream>
 
 namespace {
+// Stands in for the Save dialog: records what it was asked and answers g_answer (or cancels
+// when that is empty). With g_bRealDialog it shows the real one, with g_answer filled in.
+struct SaveRequest {
+    std::string title, filter, file, defExt;
+    DWORD flags = 0;
+};
+std::vector<SaveRequest> g_saveRequests;
+std::string g_answer;
+bool g_bRealDialog = false;
+
+BOOL WINAPI FakeGetSaveFileName(LPOPENFILENAMEA ofn) {
+    SaveRequest request{ofn->lpstrTitle, "", ofn->lpstrFile, ofn->lpstrDefExt, ofn->Flags};
+    for (const char* p = ofn->lpstrFilter; *p != '\0'; p += std::strlen(p) + 1)
+        request.filter += std::string(p) + "|";
+    g_saveRequests.push_back(request);
+    if (g_answer.empty())
+        return FALSE;
+    g_answer.copy(ofn->lpstrFile, ofn->nMaxFile - 1);
+    ofn->lpstrFile[g_answer.size()] = '\0';
+    return g_bRealDialog ? ::GetSaveFileNameA(ofn) : TRUE;
+}
+
+// Replaces the Save dialog for one test.
+struct SaveDialogStandIn {
+    SaveDialogStandIn() {
+        g_saveRequests.clear();
+        g_answer.clear();
+        g_bRealDialog = false;
+        g_pfnGetSaveFileName = &FakeGetSaveFileName;
+    }
+    ~SaveDialogStandIn() { g_pfnGetSaveFileName = &::GetSaveFileNameA; }
+};
+
+// A path in the temporary folder (as it was when the tests started).
+std::string TempPath(const std::string& name) {
+    static const std::string folder = [] {
+        char path[MAX_PATH] = {};
+        ::GetTempPathA(MAX_PATH, path);
+        return std::string(path);
+    }();
+    return folder + name;
+}
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// Saves the log through Save Log As (the command Ctrl+S gives) to path; answers the file.
+std::string SaveLog(const CDialogHarness& h, const std::string& path) {
+    ::DeleteFileA(path.c_str());
+    g_answer = path;
+    h.Command(ID_LOG_SAVE_AS);
+    const std::string saved = ReadFile(path);
+    ::DeleteFileA(path.c_str());
+    return saved;
+}
+
 std::vector<std::string> SplitLines(const std::string& text) {
     std::vector<std::string> lines;
     std::size_t start = 0;
@@ -91,11 +156,13 @@ TEST(TrafficLog, AppendsFromBothThreadsArriveWholeAndInOrder) {
     EXPECT_EQ(nextDump, kAppends);
 }
 
-TEST(TrafficLog, NewTextIsNeverCutOffAndTheLogStaysUnderItsCap) {
+TEST(TrafficLog, ThePaneKeepsItsTailUnderItsCapAndTheSavedFileEveryLine) {
     CTestDialogHarness h;
+    SaveDialogStandIn saveDialog;
     // Far past the control's default limit of 32,767 characters and past the cap, from the
     // worker side, numbered so every line can be checked.
     constexpr int kLines = 12000; // about 70 characters each
+    std::string all;
     std::thread worker([&] {
         std::string batch;
         for (int i = 0; i < kLines; ++i) {
@@ -103,6 +170,7 @@ TEST(TrafficLog, NewTextIsNeverCutOffAndTheLogStaysUnderItsCap) {
             std::snprintf(line, sizeof line, "line %06d %s\r\n", i,
                           "................................................................");
             batch += line;
+            all += line;
             if (i % 50 == 49) {
                 h.Dlg().AppendLog(batch);
                 batch.clear();
@@ -129,6 +197,15 @@ TEST(TrafficLog, NewTextIsNeverCutOffAndTheLogStaysUnderItsCap) {
         ASSERT_EQ(lines[i].size(), 76u);
     }
     EXPECT_EQ(first + static_cast<int>(lines.size()), kLines);
+
+    // The saved file holds every line, byte for byte; after Clear Log, only what came since.
+    const std::string saved = SaveLog(h, TempPath("kelvane-test-all.log"));
+    EXPECT_EQ(saved.size(), all.size());
+    EXPECT_TRUE(saved == all);
+    EXPECT_TRUE(h.Boxes().empty());
+    h.Click(1030);
+    h.OnUiThread([&] { h.Dlg().AppendLog("after\r\n"); });
+    EXPECT_EQ(SaveLog(h, TempPath("kelvane-test-cleared.log")), "after\r\n");
 }
 
 TEST(TrafficLog, ClearLogEmptiesItAndTheNextAppendStartsAtTheBeginning) {
@@ -160,4 +237,286 @@ TEST(TrafficLog, LogUsesTheFixedPitchNinePointFont) {
     format.cbSize = sizeof format;
     h.Send(h.Item(1016), EM_GETCHARFORMAT, SCF_DEFAULT, reinterpret_cast<LPARAM>(&format));
     EXPECT_EQ(format.bPitchAndFamily & 0x03, FIXED_PITCH);
+}
+
+TEST(TrafficLog, SaveLogAsAsksTheStandardWayAndAFailedSaveCanBeRetried) {
+    CTestDialogHarness h;
+    SaveDialogStandIn saveDialog;
+    h.OnUiThread([&] { h.Dlg().AppendLog("Connected to 127.0.0.1:5001\r\n"); });
+
+    // A folder that does not exist: the box names the file and the reason.
+    const std::string bad = TempPath("no-such-folder\\kelvane.log");
+    g_answer = bad;
+    h.Command(ID_LOG_SAVE_AS);
+    ASSERT_EQ(g_saveRequests.size(), 1u);
+    const SaveRequest& asked = g_saveRequests[0];
+    EXPECT_EQ(asked.title, "Save Log As");
+    EXPECT_EQ(asked.filter, "Log files (*.log)|*.log|All files (*.*)|*.*|");
+    EXPECT_EQ(asked.defExt, "log");
+    EXPECT_TRUE(asked.flags & OFN_OVERWRITEPROMPT);
+    // kelvane-YYYYMMDD-HHMMSS.log
+    ASSERT_EQ(asked.file.size(), 27u) << asked.file;
+    EXPECT_TRUE(asked.file.starts_with("kelvane-20") && asked.file.ends_with(".log") &&
+                asked.file[16] == '-')
+        << asked.file;
+    const std::vector<CaughtBox> boxes = h.Boxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].caption, "Save Log As");
+    EXPECT_NE(boxes[0].text.find(bad), std::string::npos) << boxes[0].text;
+    EXPECT_NE(boxes[0].text.find(SystemErrorText(ERROR_PATH_NOT_FOUND)), std::string::npos)
+        << boxes[0].text;
+
+    // The capture is untouched: the next try saves it all. Cancelling saves nothing.
+    EXPECT_EQ(SaveLog(h, TempPath("kelvane-test-retry.log")), "Connected to 127.0.0.1:5001\r\n");
+    g_answer.clear();
+    h.Command(ID_LOG_SAVE_AS);
+    EXPECT_EQ(g_saveRequests.size(), 3u);
+    EXPECT_EQ(h.Boxes().size(), 1u);
+}
+
+TEST(TrafficLog, WithoutACaptureTheLogSaysSoAndSavingKeepsWhatThePaneShows) {
+    // The temporary folder is one that does not exist.
+    const std::string savePath = TempPath("kelvane-test-pane.log");
+    char tmp[MAX_PATH] = {};
+    char temp[MAX_PATH] = {};
+    ::GetEnvironmentVariableA("TMP", tmp, MAX_PATH);
+    ::GetEnvironmentVariableA("TEMP", temp, MAX_PATH);
+    ::SetEnvironmentVariableA("TMP", "C:\\no-such-folder-for-kelvane");
+    ::SetEnvironmentVariableA("TEMP", "C:\\no-such-folder-for-kelvane");
+    {
+        CTestDialogHarness h;
+        SaveDialogStandIn saveDialog;
+        const std::string notice = h.LogText();
+        EXPECT_TRUE(notice.starts_with("Saving the whole log is unavailable (")) << notice;
+        EXPECT_NE(notice.find("C:\\no-such-folder-for-kelvane"), std::string::npos) << notice;
+        EXPECT_TRUE(notice.ends_with("Save Log As saves only what the log shows.\r\n")) << notice;
+        // The pane goes on as ever; saving keeps what it shows and says so.
+        h.OnUiThread([&] { h.Dlg().AppendLog("Disconnected\r\n"); });
+        EXPECT_EQ(SaveLog(h, savePath), notice + "Disconnected\r\n");
+        const std::vector<CaughtBox> boxes = h.Boxes();
+        ASSERT_EQ(boxes.size(), 1u);
+        EXPECT_TRUE(boxes[0].text.starts_with("Only what the log shows was saved to " + savePath))
+            << boxes[0].text;
+        // Clear Log tries again, and reports again.
+        h.Click(1030);
+        EXPECT_TRUE(h.LogText().starts_with("Saving the whole log is unavailable ("));
+    }
+    ::SetEnvironmentVariableA("TMP", tmp[0] ? tmp : nullptr);
+    ::SetEnvironmentVariableA("TEMP", temp[0] ? temp : nullptr);
+}
+
+namespace {
+// The context menu open now on the dialog's thread (class #32768), or null.
+HMENU OpenMenu() {
+    HWND hMenuWnd = ::FindWindowA("#32768", nullptr);
+    if (hMenuWnd == nullptr || !::IsWindowVisible(hMenuWnd))
+        return nullptr;
+    return reinterpret_cast<HMENU>(::SendMessageA(hMenuWnd, MN_GETHMENU, 0, 0));
+}
+
+// The menu's items as "text" or "text (grey)", separators left out.
+std::vector<std::string> MenuItems(HMENU hMenu) {
+    std::vector<std::string> items;
+    for (int i = 0; i < ::GetMenuItemCount(hMenu); ++i) {
+        const UINT state = ::GetMenuState(hMenu, static_cast<UINT>(i), MF_BYPOSITION);
+        if (state & MF_SEPARATOR)
+            continue;
+        char text[64] = {};
+        ::GetMenuStringA(hMenu, static_cast<UINT>(i), text, sizeof text, MF_BYPOSITION);
+        items.push_back(std::string(text) + ((state & MF_GRAYED) ? " (grey)" : ""));
+    }
+    return items;
+}
+
+bool WaitForMenu(HMENU& hMenu) {
+    return WaitUntil([&] { return (hMenu = OpenMenu()) != nullptr; });
+}
+
+std::string ClipboardText() {
+    std::string text;
+    if (::OpenClipboard(nullptr)) {
+        if (HANDLE hData = ::GetClipboardData(CF_TEXT); hData != nullptr) {
+            text = static_cast<const char*>(::GlobalLock(hData));
+            ::GlobalUnlock(hData);
+        }
+        ::CloseClipboard();
+    }
+    return text;
+}
+
+void ClearClipboard() {
+    if (::OpenClipboard(nullptr)) {
+        ::EmptyClipboard();
+        ::CloseClipboard();
+    }
+}
+
+bool HasFocus(const CDialogHarness& h, HWND hWnd) {
+    HWND hFocus = nullptr;
+    h.OnUiThread([&] { hFocus = ::GetFocus(); });
+    return hFocus == hWnd;
+}
+
+// How many bytes a dump line shows.
+int HexFields(const std::string& line) {
+    int fields = 0;
+    while (fields < 16 && line.size() > 3u * fields + 3 && line[3 * fields + 2] != ' ')
+        ++fields;
+    return fields;
+}
+
+bool AllSelected(const CDialogHarness& h) {
+    CHARRANGE range{};
+    h.Send(h.Item(1016), EM_EXGETSEL, 0, reinterpret_cast<LPARAM>(&range));
+    return range.cpMin == 0 && range.cpMax > 0 &&
+           range.cpMax >= static_cast<LONG>(h.Text(1016).size()) - 1;
+}
+} // namespace
+
+TEST(TrafficLog, ContextMenuAndKeysOfThePaneWorkWithRealInput) {
+    CTestDialogHarness h;
+    SaveDialogStandIn saveDialog;
+    const std::string text = "Connected to 127.0.0.1:5001\r\nDisconnected\r\n";
+    h.OnUiThread([&] { h.Dlg().AppendLog(text); });
+    ASSERT_EQ(h.LogText(), text);
+    const HWND hPane = h.Item(1016);
+
+    // Right-click: the four items in order, Copy greyed without a selection. Esc closes it.
+    real_input::Click(hPane, true);
+    HMENU hMenu = nullptr;
+    ASSERT_TRUE(WaitForMenu(hMenu));
+    EXPECT_EQ(MenuItems(hMenu), (std::vector<std::string>{"&Copy (grey)", "Select &All",
+                                                          "&Save Log As...", "C&lear Log"}));
+    real_input::Chord({}, VK_ESCAPE);
+    ASSERT_TRUE(WaitUntil([] { return OpenMenu() == nullptr; }));
+
+    // Shift+F10 in the focused pane, then "a": Select All.
+    real_input::Click(hPane);
+    ASSERT_TRUE(WaitUntil([&] { return HasFocus(h, hPane); }));
+    real_input::Chord({VK_SHIFT}, VK_F10);
+    ASSERT_TRUE(WaitForMenu(hMenu));
+    real_input::Type("a");
+    ASSERT_TRUE(WaitUntil([&] { return AllSelected(h); }));
+
+    // The menu key, with a selection: Copy is enabled, and "c" copies it.
+    ClearClipboard();
+    real_input::Chord({}, VK_APPS);
+    ASSERT_TRUE(WaitForMenu(hMenu));
+    EXPECT_EQ(MenuItems(hMenu).front(), "&Copy");
+    real_input::Type("c");
+    EXPECT_TRUE(WaitUntil([&] { return ClipboardText() == text; })) << ClipboardText();
+
+    // Ctrl+A and Ctrl+C in the read-only pane, after a click has dropped the selection.
+    real_input::Click(hPane);
+    ASSERT_TRUE(WaitUntil([&] { return !AllSelected(h); }));
+    ClearClipboard();
+    real_input::Chord({VK_CONTROL}, 'A');
+    ASSERT_TRUE(WaitUntil([&] { return AllSelected(h); }));
+    real_input::Chord({VK_CONTROL}, 'C');
+    EXPECT_TRUE(WaitUntil([&] { return ClipboardText() == text; })) << ClipboardText();
+
+    // "s" in the menu is Save Log As, and Ctrl+S is too, wherever the focus is: here in the
+    // target field. "l" clears the log.
+    real_input::Click(hPane, true);
+    ASSERT_TRUE(WaitForMenu(hMenu));
+    real_input::Type("s");
+    ASSERT_TRUE(WaitUntil([] { return g_saveRequests.size() == 1; }));
+    real_input::Click(h.Item(1006));
+    ASSERT_TRUE(WaitUntil([&] { return HasFocus(h, h.Item(1006)); }));
+    real_input::Chord({VK_CONTROL}, 'S');
+    ASSERT_TRUE(WaitUntil([] { return g_saveRequests.size() == 2; }));
+    real_input::Click(hPane, true);
+    ASSERT_TRUE(WaitForMenu(hMenu));
+    real_input::Type("l");
+    EXPECT_TRUE(WaitUntil([&] { return h.LogText().empty(); }));
+}
+
+TEST(TrafficLog, CtrlSOpensTheStandardSaveDialog) {
+    CTestDialogHarness h;
+    SaveDialogStandIn saveDialog;
+    h.OnUiThread([&] { h.Dlg().AppendLog("Disconnected\r\n"); });
+    // The box catcher answers the dialog with OK, which saves to the name filled in.
+    const std::string path = TempPath("kelvane-test-dialog.log");
+    ::DeleteFileA(path.c_str());
+    g_answer = path;
+    g_bRealDialog = true;
+    real_input::Click(h.Item(1006));
+    ASSERT_TRUE(WaitUntil([&] { return HasFocus(h, h.Item(1006)); }));
+    real_input::Chord({VK_CONTROL}, 'S');
+    ASSERT_TRUE(WaitUntil([&] { return !h.Boxes().empty(); }, std::chrono::seconds(20)));
+    EXPECT_EQ(h.Boxes()[0].caption, "Save Log As");
+    EXPECT_TRUE(
+        WaitUntil([&] { return ReadFile(path) == "Disconnected\r\n"; }, std::chrono::seconds(20)));
+}
+
+int WSAAPI SendThenDawdle(SOCKET s, const char* pData, int nLength, int nFlags) {
+    const int sent = ::send(s, pData, nLength, nFlags);
+    // The answer is on its way while send has not returned yet.
+    ::Sleep(2);
+    return sent;
+}
+
+TEST(TrafficLog, EveryRequestIsDumpedBeforeTheAnswerOfADeviceThatAnswersAtOnce) {
+    g_pfnSocketSend = &SendThenDawdle;
+    struct Restore {
+        ~Restore() { g_pfnSocketSend = &::send; }
+    } restore;
+    CTestDialogHarness h;
+    SaveDialogStandIn saveDialog;
+    CTestPeer peer;
+    h.ConnectTo(peer.PortText());
+    ASSERT_TRUE(peer.Accept());
+    constexpr int kRequests = 1000;
+    std::thread device([&] {
+        for (int i = 0; i < kRequests; ++i) {
+            const std::vector<std::uint8_t> request = peer.Read(5);
+            if (request.size() != 5 || !peer.Send({0x01, 0x02, 0x00, 0x03, request[4], 1, 1}))
+                return;
+        }
+    });
+    for (int i = 0; i < kRequests; ++i)
+        h.Click(2401);
+    device.join();
+    // Each request is one ">" line of 5 bytes; each answer is 7 bytes, and the worker may
+    // receive several in one chunk. No answer may come before its request.
+    int requests = 0;
+    int answerBytes = 0;
+    bool inOrder = true;
+    auto readCapture = [&] {
+        requests = 0;
+        answerBytes = 0;
+        for (const std::string& line : SplitLines(SaveLog(h, TempPath("kelvane-test-order.log")))) {
+            if (line.starts_with(">"))
+                ++requests;
+            else if (line.starts_with("<") || line.starts_with("  "))
+                answerBytes += HexFields(line);
+            if (answerBytes / 7 > requests)
+                inOrder = false;
+        }
+        return answerBytes >= 7 * kRequests;
+    };
+    ASSERT_TRUE(WaitUntil(readCapture));
+    EXPECT_TRUE(inOrder);
+    EXPECT_EQ(requests, kRequests);
+    EXPECT_EQ(answerBytes, 7 * kRequests);
+}
+
+TEST(TrafficLog, CharacterColumnUnderAMultibyteCodePage) {
+    // Japanese, Chinese, Korean and UTF-8 have characters of more than one byte; Western and
+    // OEM US have not.
+    for (UINT cp : {932u, 936u, 949u, 65001u})
+        EXPECT_TRUE(DumpStyleForCodePage(cp).bHighBytesAsDots) << cp;
+    for (UINT cp : {1252u, 437u})
+        EXPECT_FALSE(DumpStyleForCodePage(cp).bHighBytesAsDots) << cp;
+
+    // The pane, with a device's bytes.
+    CTestDialogHarness h;
+    h.OnUiThread([&] { h.TestDlg().m_log.SetDumpStyle(DumpStyleForCodePage(932)); });
+    CTestPeer peer;
+    h.ConnectTo(peer.PortText());
+    ASSERT_TRUE(peer.Accept());
+    ASSERT_TRUE(peer.Send({0x41, 0x82, 0xA0, 0xFF, 0x7E}));
+    EXPECT_TRUE(WaitUntil([&] {
+        return h.LogText().ends_with("< 41 82 A0 FF 7E" + std::string(33, ' ') + " | A...~\r\n");
+    })) << h.LogText();
 }
