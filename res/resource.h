@@ -21,6 +21,10 @@
 #define ID_LOG_SELECT_ALL 2502
 #define ID_LOG_SAVE_AS 2503
 #define ID_LOG_CLEAR 2504
+#define ID_LOG_TIMESTAMPS 2505
+#define ID_LOG_FIND 2506
+#define ID_LOG_FIND_NEXT 2507
+#define ID_LOG_FIND_PREVIOUS 2508
 
 // Main dialog controls
 #define IDC_SCROLL_ROWS 1003

@@ -60,9 +60,13 @@ void CLogFinder::Search(bool bDown) {
     CHARRANGE selection{};
     m_pane.SendMessage(EM_EXGETSEL, 0, reinterpret_cast<LPARAM>(&selection));
     // Down from the end of the selection (past the match just found), up from its start.
+    // Without a selection (every append leaves the caret at the end), from the top down or
+    // from the bottom up: the whole pane is searched.
     TextSearch how = m_how;
     how.bDown = bDown;
-    const long from = bDown ? selection.cpMax : selection.cpMin;
+    long from = bDown ? selection.cpMax : selection.cpMin;
+    if (selection.cpMin == selection.cpMax)
+        from = bDown ? 0 : static_cast<long>(text.size());
     const auto at = FindInText(text, m_szWhat, from < 0 ? 0 : static_cast<std::size_t>(from), how);
     if (!at) {
         m_owner.MessageBox(FormatString("Cannot find \"%s\"", m_szWhat).c_str());

@@ -34,12 +34,18 @@ BEGIN_MESSAGE_MAP(CMainDlg, CDialog)
     ON_COMMAND(ID_LOG_CLEAR, OnClearLog)
     ON_COMMAND(ID_LOG_COPY, OnLogCopy)
     ON_COMMAND(ID_LOG_SELECT_ALL, OnLogSelectAll)
+    ON_COMMAND(ID_LOG_TIMESTAMPS, OnLogTimestamps)
+    ON_COMMAND(ID_LOG_FIND, OnLogFind)
+    ON_COMMAND(ID_LOG_FIND_NEXT, OnLogFindNext)
+    ON_COMMAND(ID_LOG_FIND_PREVIOUS, OnLogFindPrevious)
+    ON_MESSAGE(CLogFinder::Message(), OnFindMessage)
 END_MESSAGE_MAP()
 
 CMainDlg::CMainDlg(CWnd* pParent)
     : CDialog(IDD_MAIN, pParent), m_nPendingStart(-1), m_nDioCount(0), m_nMinHeight(-1),
       m_nLastWndHeight(-1), m_nLastWndWidth(-1), m_nLastClientHeight(-1), m_nLastClientWidth(-1),
-      m_log(m_connection, m_richLog), m_connection(*this, static_cast<std::size_t>(LOG_CAP_CHARS)) {
+      m_log(m_connection, m_richLog), m_finder(*this, m_richLog),
+      m_connection(*this, static_cast<std::size_t>(LOG_CAP_CHARS)) {
     m_hIcon = ::LoadIconA(AfxGetInstanceHandle(), MAKEINTRESOURCEA(IDR_MAINFRAME));
 }
 
@@ -131,6 +137,9 @@ BOOL CMainDlg::OnInitDialog() {
 }
 
 BOOL CMainDlg::PreTranslateMessage(MSG* pMsg) {
+    // The Find dialog, while open, gets its own keyboard: Tab, Enter, Esc.
+    if (m_finder.PreTranslateMessage(pMsg))
+        return TRUE;
     // Shift+F10 and the menu key open the log's context menu while the pane has the focus;
     // their key-ups are kept from the pane too, so the menu opens once.
     if (pMsg->hwnd == m_richLog.m_hWnd) {

@@ -22,6 +22,7 @@
 #include "protocol/DioReplyParser.h"
 #include "ui/DioPanel.h"
 #include "ui/RowScroll.h"
+#include "ui/LogFinder.h"
 #include "ui/TrafficLog.h"
 
 #include <atomic>
@@ -83,6 +84,12 @@ protected:
     void OnLogCopy();
     void OnLogSelectAll();
     void OnContextMenu(HWND hWnd, POINT point);
+    // Timestamps and Find
+    void OnLogTimestamps();
+    void OnLogFind();
+    void OnLogFindNext();
+    void OnLogFindPrevious();
+    LRESULT OnFindMessage(WPARAM wParam, LPARAM lParam);
 
     // Target models and rows
     void SetupTargetModelMenu();
@@ -172,6 +179,8 @@ protected:
     // The traffic log: the pane, its cap, the session capture, Save Log As. Before the
     // connection, whose worker appends to its capture until it is stopped.
     CTrafficLog m_log;
+    // Find in the pane: the modeless Find dialog, F3 and Shift+F3.
+    CLogFinder m_finder;
 
     // The device connection: socket, receive worker, parser, and what it hands over. Declared
     // last, so it is gone (its worker long stopped) before anything it reads.

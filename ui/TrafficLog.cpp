@@ -119,9 +119,12 @@ UINT CTrafficLog::TrackContextMenu(HWND hOwner, POINT point) {
     ::AppendMenuA(hMenu, MF_STRING | (selection.cpMin == selection.cpMax ? MF_GRAYED : 0),
                   ID_LOG_COPY, "&Copy");
     ::AppendMenuA(hMenu, MF_STRING, ID_LOG_SELECT_ALL, "Select &All");
+    ::AppendMenuA(hMenu, MF_STRING | (m_connection.Timestamps() ? MF_CHECKED : 0),
+                  ID_LOG_TIMESTAMPS, "Show &Timestamps");
     ::AppendMenuA(hMenu, MF_SEPARATOR, 0, nullptr);
     ::AppendMenuA(hMenu, MF_STRING, ID_LOG_SAVE_AS, "&Save Log As...");
     ::AppendMenuA(hMenu, MF_STRING, ID_LOG_CLEAR, "C&lear Log");
+    ::AppendMenuA(hMenu, MF_STRING, ID_LOG_FIND, "&Find...");
     const UINT command = static_cast<UINT>(
         ::TrackPopupMenu(hMenu, TPM_LEFTALIGN | TPM_TOPALIGN | TPM_RIGHTBUTTON | TPM_RETURNCMD,
                          point.x, point.y, 0, hOwner, nullptr));
@@ -256,6 +259,27 @@ void CMainDlg::OnLogCopy() {
 
 void CMainDlg::OnLogSelectAll() {
     m_log.SelectAll();
+}
+
+void CMainDlg::OnLogTimestamps() {
+    // Lines appended from now on start with the time; earlier ones keep their form.
+    m_connection.SetTimestamps(!m_connection.Timestamps());
+}
+
+void CMainDlg::OnLogFind() {
+    m_finder.Open();
+}
+
+void CMainDlg::OnLogFindNext() {
+    m_finder.FindNext(false);
+}
+
+void CMainDlg::OnLogFindPrevious() {
+    m_finder.FindNext(true);
+}
+
+LRESULT CMainDlg::OnFindMessage(WPARAM, LPARAM lParam) {
+    return m_finder.OnFindMessage(lParam);
 }
 
 void CMainDlg::OnContextMenu(HWND hWnd, POINT point) {

@@ -33,6 +33,11 @@ LRESULT CALLBACK CBoxCatcher::CbtProc(int code, WPARAM wParam, LPARAM lParam) {
         ClassName(hWnd) == "#32770" && self->m_seen.insert(hWnd).second) {
         CaughtBox box;
         box.caption = CWnd::GetWindowText(hWnd);
+        {
+            std::lock_guard<std::mutex> lock(self->m_mutex);
+            if (self->m_leaveOpen.count(box.caption) != 0)
+                return ::CallNextHookEx(nullptr, code, wParam, lParam);
+        }
         box.hOwner = ::GetWindow(hWnd, GW_OWNER);
         for (HWND hChild = ::GetWindow(hWnd, GW_CHILD); hChild != nullptr;
              hChild = ::GetWindow(hChild, GW_HWNDNEXT)) {

@@ -32,6 +32,12 @@ public:
         m_bArmed = true;
     }
 
+    // Dialogs with this caption are left open for the test to drive (a modeless one, say).
+    void LeaveOpen(const std::string& caption) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_leaveOpen.insert(caption);
+    }
+
     // The boxes caught so far, oldest first. May be called from any thread.
     std::vector<CaughtBox> Boxes() const;
     void Clear();
@@ -44,5 +50,6 @@ private:
     bool m_bArmed;
     std::set<HWND> m_seen; // boxes open now that were caught already (hook thread only)
     mutable std::mutex m_mutex;
+    std::set<std::string> m_leaveOpen;
     std::vector<CaughtBox> m_boxes;
 };

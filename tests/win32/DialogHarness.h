@@ -67,6 +67,8 @@ public:
     // Runs f on the dialog's thread and returns when it is done.
     void OnUiThread(const std::function<void()>& f) const;
 
+    // Dialogs with this caption are not caught but left open.
+    void LeaveOpen(const std::string& caption) { m_pCatcher->LeaveOpen(caption); }
     // The boxes caught so far, oldest first.
     std::vector<CaughtBox> Boxes() const;
     void ClearBoxes();
