@@ -9,7 +9,9 @@
 // The log keeps the whole session in its capture file meanwhile; --no-capture leaves it out
 // (the temporary folder is made one that does not exist), for comparison.
 //
-//   tools/wine-exec.sh build/win/bench/bench_flood.exe [seconds] [--no-capture]
+// --timestamps starts every log line with the time.
+//
+//   tools/wine-exec.sh build/win/bench/bench_flood.exe [seconds] [--no-capture] [--timestamps]
 #include "bench/BenchClock.h"
 #include "tests/win32/DialogHarness.h"
 #include "tests/win32/FloodingDevice.h"
@@ -37,7 +39,9 @@ std::vector<std::uint8_t> DumpedBytes(const std::string& log, bool& onlyDumps) {
         std::size_t end = log.find("\r\n", start);
         if (end == std::string::npos)
             end = log.size();
-        const std::string line = log.substr(start, end - start);
+        std::string line = log.substr(start, end - start);
+        if (line.size() > 13 && line[2] == ':' && line[12] == ' ')
+            line.erase(0, 13); // the time
         start = end + 2;
         if (line.size() < 52 || (line[0] != '<' && line[0] != ' ') || line.substr(49, 3) != " | ") {
             onlyDumps = false;
@@ -119,7 +123,12 @@ void Print(const char* what, const std::vector<double>& values) {
 
 int main(int argc, char** argv) {
     const double seconds = argc > 1 ? std::atof(argv[1]) : 10.0;
-    const bool bCapture = !(argc > 2 && std::strcmp(argv[2], "--no-capture") == 0);
+    bool bCapture = true;
+    bool bTimestamps = false;
+    for (int i = 2; i < argc; ++i) {
+        bCapture = bCapture && std::strcmp(argv[i], "--no-capture") != 0;
+        bTimestamps = bTimestamps || std::strcmp(argv[i], "--timestamps") == 0;
+    }
     if (!bCapture) {
         ::SetEnvironmentVariableA("TMP", "C:\\no-such-folder-for-kelvane");
         ::SetEnvironmentVariableA("TEMP", "C:\\no-such-folder-for-kelvane");
@@ -133,6 +142,7 @@ int main(int argc, char** argv) {
         std::printf("no connection\n");
         return 1;
     }
+    h.OnUiThread([&] { h.TestDlg().m_connection.SetTimestamps(bTimestamps); });
     const HWND hState = h.Item(2204);
     h.OnUiThread([&] { ::SetWindowSubclass(hState, &WatchSelection, 1, 0); });
     CFloodingDevice device(peer, kFloodRows);
@@ -189,8 +199,10 @@ int main(int argc, char** argv) {
     device.StopFlood();
     h.OnUiThread([&] { ::RemoveWindowSubclass(hState, &WatchSelection, 1); });
 
-    std::printf("flood of %.1f s (%.2f s until the log showed its end), session capture %s\n",
-                floodMs / 1000.0, elapsedMs / 1000.0, bCapture ? "on" : "OFF");
+    std::printf("flood of %.1f s (%.2f s until the log showed its end), session capture %s, "
+                "timestamps %s\n",
+                floodMs / 1000.0, elapsedMs / 1000.0, bCapture ? "on" : "OFF",
+                bTimestamps ? "on" : "off");
     std::printf("device bytes sent                  %llu\n",
                 static_cast<unsigned long long>(total));
     std::printf("device bytes per second handled    %.0f (%.1f MB/s)\n",

@@ -323,7 +323,8 @@ std::vector<std::string> MenuItems(HMENU hMenu) {
             continue;
         char text[64] = {};
         ::GetMenuStringA(hMenu, static_cast<UINT>(i), text, sizeof text, MF_BYPOSITION);
-        items.push_back(std::string(text) + ((state & MF_GRAYED) ? " (grey)" : ""));
+        items.push_back(std::string(text) + ((state & MF_GRAYED) ? " (grey)" : "") +
+                        ((state & MF_CHECKED) ? " (checked)" : ""));
     }
     return items;
 }
@@ -385,8 +386,9 @@ TEST(TrafficLog, ContextMenuAndKeysOfThePaneWorkWithRealInput) {
     real_input::Click(hPane, true);
     HMENU hMenu = nullptr;
     ASSERT_TRUE(WaitForMenu(hMenu));
-    EXPECT_EQ(MenuItems(hMenu), (std::vector<std::string>{"&Copy (grey)", "Select &All",
-                                                          "&Save Log As...", "C&lear Log"}));
+    EXPECT_EQ(MenuItems(hMenu),
+              (std::vector<std::string>{"&Copy (grey)", "Select &All", "Show &Timestamps",
+                                        "&Save Log As...", "C&lear Log", "&Find..."}));
     real_input::Chord({}, VK_ESCAPE);
     ASSERT_TRUE(WaitUntil([] { return OpenMenu() == nullptr; }));
 
@@ -519,4 +521,148 @@ TEST(TrafficLog, CharacterColumnUnderAMultibyteCodePage) {
     EXPECT_TRUE(WaitUntil([&] {
         return h.LogText().ends_with("< 41 82 A0 FF 7E" + std::string(33, ' ') + " | A...~\r\n");
     })) << h.LogText();
+}
+
+namespace {
+// Milliseconds since midnight of a line that starts with "HH:MM:SS.mmm ", or -1.
+long LineTime(const std::string& line) {
+    int hour = 0, minute = 0, second = 0, ms = 0;
+    if (line.size() < 13 || line[12] != ' ' ||
+        std::sscanf(line.c_str(), "%2d:%2d:%2d.%3d", &hour, &minute, &second, &ms) != 4)
+        return -1;
+    return ((hour * 60L + minute) * 60L + second) * 1000L + ms;
+}
+
+// The times of the received dumps' first lines ("HH:MM:SS.mmm <"), in order.
+std::vector<long> ReceivedTimes(const std::string& log) {
+    std::vector<long> times;
+    for (const std::string& line : SplitLines(log)) {
+        if (line.size() > 13 && line[13] == '<')
+            times.push_back(LineTime(line));
+    }
+    return times;
+}
+} // namespace
+
+TEST(TrafficLog, TimestampsTellWhenTheBytesCrossedTheSocketAndTheCaptureHasThemToo) {
+    CTestDialogHarness h;
+    SaveDialogStandIn saveDialog;
+    CTestPeer peer;
+    h.ConnectTo(peer.PortText());
+    ASSERT_TRUE(peer.Accept());
+
+    // Switched on through the context menu: its check mark follows.
+    real_input::Click(h.Item(1016), true);
+    HMENU hMenu = nullptr;
+    ASSERT_TRUE(WaitForMenu(hMenu));
+    real_input::Type("t");
+    ASSERT_TRUE(WaitUntil([] { return OpenMenu() == nullptr; }));
+    real_input::Click(h.Item(1016), true);
+    ASSERT_TRUE(WaitForMenu(hMenu));
+    EXPECT_EQ(MenuItems(hMenu)[2], "Show &Timestamps (checked)");
+    real_input::Chord({}, VK_ESCAPE);
+    ASSERT_TRUE(WaitUntil([] { return OpenMenu() == nullptr; }));
+
+    for (int i = 0; i < 3; ++i) {
+        if (i > 0)
+            WaitUntil([] { return false; }, std::chrono::milliseconds(300));
+        ASSERT_TRUE(peer.Send({0x02, 0x02, 0x00, 0x01, 0x00}));
+    }
+    ASSERT_TRUE(WaitUntil([&] { return ReceivedTimes(h.LogText()).size() == 3; }));
+    const std::string log = h.LogText();
+    const std::vector<long> times = ReceivedTimes(log);
+    for (int i = 1; i < 3; ++i) {
+        EXPECT_GE(times[i] - times[i - 1], 250) << log;
+        EXPECT_LE(times[i] - times[i - 1], 350) << log;
+    }
+    // The line from before keeps its form.
+    EXPECT_TRUE(log.starts_with("Connected to 127.0.0.1:")) << log;
+    EXPECT_EQ(SaveLog(h, TempPath("kelvane-test-times.log")), log);
+}
+
+TEST(TrafficLog, UnderAFloodEachChunkCarriesItsOwnTime) {
+    CTestDialogHarness h;
+    SaveDialogStandIn saveDialog;
+    CTestPeer peer(0, CFloodingDevice::SEND_BUFFER);
+    h.ConnectTo(peer.PortText());
+    ASSERT_TRUE(peer.Accept());
+    h.OnUiThread([&] { h.TestDlg().m_connection.SetTimestamps(true); });
+    {
+        CFloodingDevice device(peer, 4, 2e6); // 2 MB/s: the capture stays a few megabytes
+        device.StartFlood();
+        WaitUntil([] { return false; }, std::chrono::seconds(2));
+        device.StopFlood();
+    }
+    ASSERT_TRUE(WaitUntil([&] { return h.LogText().ends_with("Disconnected\r\n"); }));
+    // The whole flood is in the capture. Had the chunks been stamped when the pane took them
+    // (at most every 10 ms), two seconds would show at most 200 different times.
+    const std::vector<long> times = ReceivedTimes(SaveLog(h, TempPath("kelvane-test-flood.log")));
+    ASSERT_GT(times.size(), 1000u);
+    std::size_t distinct = 1;
+    for (std::size_t i = 1; i < times.size(); ++i) {
+        ASSERT_GE(times[i], times[i - 1]) << i;
+        distinct += times[i] != times[i - 1] ? 1 : 0;
+    }
+    EXPECT_GE(distinct, 400u);
+}
+
+TEST(TrafficLog, FindWithTheKeyboardSelectsMatchesUpAndDownAndSaysWhenThereIsNone) {
+    CTestDialogHarness h;
+    h.LeaveOpen("Find");
+    const BYTE reply[] = {0x05, 0x02, 0x00, 0x0A};
+    const BYTE other[] = {0x01, 0x02, 0x00, 0x03};
+    h.OnUiThread([&] {
+        for (const BYTE* bytes : {reply, other, reply, other})
+            h.Dlg().LogTraffic(0, bytes, 4);
+    });
+    const std::string text = h.LogText();
+    const std::size_t first = text.find("05 02 00 0A");
+    const std::size_t second = text.find("05 02 00 0A", first + 1);
+    auto selection = [&] {
+        CHARRANGE range{};
+        h.Send(h.Item(1016), EM_EXGETSEL, 0, reinterpret_cast<LPARAM>(&range));
+        return std::make_pair(static_cast<std::size_t>(range.cpMin),
+                              static_cast<std::size_t>(range.cpMax));
+    };
+    auto selected = [&](std::size_t at) {
+        return selection() == std::make_pair(at, at + 11);
+    };
+    auto findDialog = [&] {
+        HWND hFind = ::FindWindowA("#32770", "Find");
+        return hFind != nullptr && ::IsWindowVisible(hFind) ? hFind : nullptr;
+    };
+
+    // Ctrl+F from the target field opens the Find dialog; the pointer follows the keyboard.
+    real_input::Click(h.Item(1006));
+    ASSERT_TRUE(WaitUntil([&] { return HasFocus(h, h.Item(1006)); }));
+    real_input::Chord({VK_CONTROL}, 'F');
+    ASSERT_TRUE(WaitUntil([&] { return findDialog() != nullptr; }));
+    const HWND hFind = findDialog();
+    real_input::Click(::GetDlgItem(hFind, 0x480)); // the dialog's text field
+    real_input::Type("05 02 00 0a");
+    real_input::Chord({}, VK_RETURN);
+    EXPECT_TRUE(WaitUntil([&] { return selected(first); }));
+    // Esc closes the Find dialog, not the main window.
+    real_input::Chord({}, VK_ESCAPE);
+    ASSERT_TRUE(WaitUntil([&] { return findDialog() == nullptr; }));
+    EXPECT_FALSE(h.Closed());
+
+    // F3 goes on down, Shift+F3 back up; past the last match a box says so.
+    real_input::Click(h.Item(1006));
+    ASSERT_TRUE(WaitUntil([&] { return HasFocus(h, h.Item(1006)); }));
+    real_input::Chord({}, VK_F3);
+    EXPECT_TRUE(WaitUntil([&] { return selected(second); }));
+    real_input::Chord({}, VK_F3);
+    ASSERT_TRUE(WaitUntil([&] { return !h.Boxes().empty(); }));
+    EXPECT_EQ(h.Boxes()[0].text, "Cannot find \"05 02 00 0a\"");
+    EXPECT_TRUE(selected(second));
+    real_input::Chord({VK_SHIFT}, VK_F3);
+    EXPECT_TRUE(WaitUntil([&] { return selected(first); }));
+
+    // The main window closes with the Find dialog open, and takes it along.
+    real_input::Chord({VK_CONTROL}, 'F');
+    ASSERT_TRUE(WaitUntil([&] { return findDialog() != nullptr; }));
+    ::PostMessageA(h.Dialog(), WM_CLOSE, 0, 0);
+    EXPECT_TRUE(h.WaitClosed(std::chrono::seconds(5)));
+    EXPECT_EQ(findDialog(), nullptr);
 }
