@@ -15,6 +15,10 @@
 
 using SimClock = std::chrono::steady_clock;
 
+// The most frames the simulator lets wait for one client. Requests are answered only while
+// their answers fit; toggle reports that find the queue full are coalesced.
+constexpr std::size_t SIM_MAX_QUEUED_FRAMES = 4096;
+
 enum class SimFrameKind {
     Reply,  // the answer to a request
     Junk,   // a frame of an unknown code, ahead of an answer
@@ -41,8 +45,9 @@ public:
     bool IsEmpty() const { return m_frames.empty(); }
     std::size_t Count() const { return m_frames.size(); }
 
-    // The front frame; only when not empty.
+    // The front and the back frame; only when not empty.
     const SimOutgoing& Front() const { return m_frames.front(); }
+    const SimOutgoing& Back() const { return m_frames.back(); }
     // True while no byte of the front frame has been sent.
     bool IsFrontUnsent() const { return m_nPiece == 0 && m_nOffset == 0; }
 

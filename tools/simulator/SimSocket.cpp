@@ -273,6 +273,11 @@ bool CSimSocket::SetNoDelay() {
                       reinterpret_cast<const char*>(&on), sizeof on) == 0;
 }
 
+bool CSimSocket::SetSendBuffer(int bytes) {
+    return setsockopt(Native(m_hSocket), SOL_SOCKET, SO_SNDBUF,
+                      reinterpret_cast<const char*>(&bytes), sizeof bytes) == 0;
+}
+
 SocketIo CSimSocket::Send(const std::uint8_t* data, std::size_t length, std::size_t& sent) {
     sent = 0;
     // One call moves at most what an int can count (Winsock's limit).
