@@ -24,6 +24,7 @@ constexpr std::size_t RECEIVE_BUFFER_SIZE = 4096;
 // The client socket's send buffer. Left to itself the system grows it to megabytes, which a
 // client reading at 100 KB/s empties too seldom for its progress to show within the time-out.
 constexpr int CLIENT_SEND_BUFFER = 64 * 1024;
+constexpr int SENDS_PER_WAKE = 64;
 
 int MillisecondsFrom(SimClock::time_point now, SimClock::time_point then) {
     if (then <= now) {
@@ -97,6 +98,7 @@ struct CDeviceSimulator::ClientSession {
     CRequestFramer m_framer;
     CTrafficShaper m_shaper;
     COutputQueue m_queue;
+    std::vector<std::uint8_t> m_vecGathered; // whole frames that go in one send
     std::size_t m_nMostQueued = 0;
     // Requests received but not answered yet, because their answers did not fit the queue.
     // Nothing more is read while any wait.
@@ -442,65 +444,87 @@ void CDeviceSimulator::ServeRequest(ClientSession& session, const SimFrame& fram
 }
 
 bool CDeviceSimulator::SendReady(ClientSession& session) {
-    const SimClock::time_point now = SimClock::now();
-    const std::span<const std::uint8_t> ready = session.m_queue.Ready(now);
-    if (ready.empty()) {
-        return true;
-    }
-    const bool starting = session.m_queue.IsFrontUnsent();
-    std::size_t sent = 0;
-    const SocketIo io = session.m_socket.Send(ready.data(), ready.size(), sent);
-    if (io == SocketIo::WouldBlock || (io == SocketIo::Done && sent == 0)) {
-        return true;
-    }
-    session.m_bStalled = false; // the client takes bytes
-    if (io != SocketIo::Done) {
-        Log(session.m_strName + ": connection lost (" +
-            (io == SocketIo::Reset ? "reset by the client" : "send failed") + ")");
-        session.m_bLost = true;
-        return false;
-    }
-
-    const SimOutgoing& front = session.m_queue.Front();
-    const SimFrameKind kind = front.m_kind;
-    if (starting) {
-        std::string header = session.m_strName + ": ";
-        switch (kind) {
-        case SimFrameKind::Reply:
-            header += "answer";
-            break;
-        case SimFrameKind::Junk:
-            header += "junk frame";
-            break;
-        case SimFrameKind::Report:
-            header += "report";
-            break;
-        case SimFrameKind::Flood:
-            header += "flood";
-            break;
+    // Up to this many sends while the socket takes everything: many small frames (toggle
+    // reports) would otherwise cost a wait each.
+    for (int sends = 0; sends < SENDS_PER_WAKE; ++sends) {
+        const SimClock::time_point now = SimClock::now();
+        std::span<const std::uint8_t> ready = session.m_queue.Ready(now);
+        if (ready.empty()) {
+            return true;
         }
-        if (front.m_vecPieces.size() > 1) {
-            header += " in " + std::to_string(front.m_vecPieces.size()) + " pieces";
+        // Whole frames that are due together share one send.
+        if (session.m_queue.GatherWhole(now, FLOOD_BATCH_BYTES, session.m_vecGathered) > 1) {
+            ready = session.m_vecGathered;
         }
-        if (!front.m_strNote.empty()) {
-            header += " (" + front.m_strNote + ")";
+        std::size_t sent = 0;
+        const SocketIo io = session.m_socket.Send(ready.data(), ready.size(), sent);
+        if (io == SocketIo::WouldBlock || (io == SocketIo::Done && sent == 0)) {
+            return true;
         }
-        LogDump(header, true, front.m_vecBytes.data(), front.m_vecBytes.size());
-    }
-
-    const bool frameDone = session.m_queue.Consume(sent, now);
-    if (kind == SimFrameKind::Flood) {
-        session.m_nFloodSent += sent;
-        Update([sent](SimulatorCounters& c) { c.m_nFloodedBytes += sent; });
-    } else if (frameDone) {
-        Update([kind](SimulatorCounters& c) {
-            ++c.m_nFramesSent;
-            if (kind == SimFrameKind::Report) {
-                ++c.m_nReportsSent;
-            }
-        });
+        if (io != SocketIo::Done) {
+            Log(session.m_strName + ": connection lost (" +
+                (io == SocketIo::Reset ? "reset by the client" : "send failed") + ")");
+            session.m_bLost = true;
+            return false;
+        }
+        session.m_bStalled = false; // the client takes bytes
+        Consumed(session, sent, now);
+        if (sent < ready.size()) {
+            return true;
+        }
     }
     return true;
+}
+
+void CDeviceSimulator::Consumed(ClientSession& session, std::size_t count,
+                                SimClock::time_point now) {
+    while (count > 0 && !session.m_queue.IsEmpty()) {
+        const std::size_t sent = std::min(count, session.m_queue.Ready(now).size());
+        if (sent == 0) {
+            break; // not expected: nothing of the front frame was ready
+        }
+        count -= sent;
+        const bool starting = session.m_queue.IsFrontUnsent();
+        const SimOutgoing& front = session.m_queue.Front();
+        const SimFrameKind kind = front.m_kind;
+        if (starting) {
+            std::string header = session.m_strName + ": ";
+            switch (kind) {
+            case SimFrameKind::Reply:
+                header += "answer";
+                break;
+            case SimFrameKind::Junk:
+                header += "junk frame";
+                break;
+            case SimFrameKind::Report:
+                header += "report";
+                break;
+            case SimFrameKind::Flood:
+                header += "flood";
+                break;
+            }
+            if (front.m_vecPieces.size() > 1) {
+                header += " in " + std::to_string(front.m_vecPieces.size()) + " pieces";
+            }
+            if (!front.m_strNote.empty()) {
+                header += " (" + front.m_strNote + ")";
+            }
+            LogDump(header, true, front.m_vecBytes.data(), front.m_vecBytes.size());
+        }
+
+        const bool frameDone = session.m_queue.Consume(sent, now);
+        if (kind == SimFrameKind::Flood) {
+            session.m_nFloodSent += sent;
+            Update([sent](SimulatorCounters& c) { c.m_nFloodedBytes += sent; });
+        } else if (frameDone) {
+            Update([kind](SimulatorCounters& c) {
+                ++c.m_nFramesSent;
+                if (kind == SimFrameKind::Report) {
+                    ++c.m_nReportsSent;
+                }
+            });
+        }
+    }
 }
 
 void CDeviceSimulator::FeedFlood(ClientSession& session, SimClock::time_point now) {

@@ -83,7 +83,11 @@ private:
     // Answers the requests received as long as their answers fit the queue.
     void ServePending(ClientSession& session);
     void ServeRequest(ClientSession& session, const SimFrame& frame);
+    // Sends what is ready while the socket takes it; false when the connection is lost.
     bool SendReady(ClientSession& session);
+    // Records that count bytes from the front of the queue went out: prints each frame as
+    // it starts and counts each one done.
+    void Consumed(ClientSession& session, std::size_t count, SimClock::time_point now);
     void FeedFlood(ClientSession& session, SimClock::time_point now);
     // Prints the flood's total; complete is false when the connection ended it early.
     void EndFlood(ClientSession& session, bool complete);

@@ -55,6 +55,11 @@ public:
     SimClock::time_point NextDue() const;
     // What may be sent at now: the rest of the current piece, or nothing before it is due.
     std::span<const std::uint8_t> Ready(SimClock::time_point now) const;
+    // The front frames that may go at now in one send: each due, in one piece and unsent, their
+    // bytes together in out, no more than maxBytes unless the first alone is. Returns how many
+    // (0 when the front frame is partly sent or cut into pieces).
+    std::size_t GatherWhole(SimClock::time_point now, std::size_t maxBytes,
+                            std::vector<std::uint8_t>& out) const;
     // Records that the first count bytes of Ready() left at now. Returns true when that
     // completed the front frame, which is then removed.
     bool Consume(std::size_t count, SimClock::time_point now);
