@@ -654,6 +654,9 @@ TEST(SimulatorServer, CoalescesReportsForAClientThatNeverReads) {
     options.m_vecToggleDios.resize(255);
     std::iota(options.m_vecToggleDios.begin(), options.m_vecToggleDios.end(), 0);
     options.m_nToggleMs = 1;
+    // Filling the sockets with 7-byte reports is real work (a third of a second under the
+    // sanitizers); the time-out is long enough for the wait after it to dominate.
+    options.m_nClientTimeoutMs = 2000;
     CDeviceSimulator simulator(options);
     std::string error;
     ASSERT_TRUE(simulator.Start(error)) << error;

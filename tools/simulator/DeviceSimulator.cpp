@@ -478,6 +478,9 @@ bool CDeviceSimulator::SendReady(ClientSession& session) {
 
 void CDeviceSimulator::Consumed(ClientSession& session, std::size_t count,
                                 SimClock::time_point now) {
+    std::uint64_t frames = 0;
+    std::uint64_t reports = 0;
+    std::uint64_t flooded = 0;
     while (count > 0 && !session.m_queue.IsEmpty()) {
         const std::size_t sent = std::min(count, session.m_queue.Ready(now).size());
         if (sent == 0) {
@@ -514,17 +517,18 @@ void CDeviceSimulator::Consumed(ClientSession& session, std::size_t count,
 
         const bool frameDone = session.m_queue.Consume(sent, now);
         if (kind == SimFrameKind::Flood) {
-            session.m_nFloodSent += sent;
-            Update([sent](SimulatorCounters& c) { c.m_nFloodedBytes += sent; });
+            flooded += sent;
         } else if (frameDone) {
-            Update([kind](SimulatorCounters& c) {
-                ++c.m_nFramesSent;
-                if (kind == SimFrameKind::Report) {
-                    ++c.m_nReportsSent;
-                }
-            });
+            ++frames;
+            reports += kind == SimFrameKind::Report ? 1 : 0;
         }
     }
+    session.m_nFloodSent += flooded;
+    Update([&](SimulatorCounters& c) {
+        c.m_nFloodedBytes += flooded;
+        c.m_nFramesSent += frames;
+        c.m_nReportsSent += reports;
+    });
 }
 
 void CDeviceSimulator::FeedFlood(ClientSession& session, SimClock::time_point now) {
@@ -643,8 +647,10 @@ void CDeviceSimulator::PushReport(ClientSession& session, int dio, DioModeState 
     report.m_vecBytes = EncodeDioReport(dio, value.mode, value.state);
     report.m_vecPieces = session.m_shaper.Cut(report.m_vecBytes.size());
     report.m_kind = SimFrameKind::Report;
-    report.m_strNote = "DIO " + std::to_string(dio) + " input now " +
-                       (value.state == DIO_STATE_HIGH ? "High" : "Low");
+    if (m_pLog != nullptr && !m_options.m_bQuiet) { // only the dump shows it
+        report.m_strNote = "DIO " + std::to_string(dio) + " input now " +
+                           (value.state == DIO_STATE_HIGH ? "High" : "Low");
+    }
     report.m_timeDue = now;
     session.m_queue.Push(std::move(report));
 }
