@@ -25,8 +25,12 @@ CBoxCatcher::~CBoxCatcher() {
 LRESULT CALLBACK CBoxCatcher::CbtProc(int code, WPARAM wParam, LPARAM lParam) {
     CBoxCatcher* self = t_pCatcher;
     HWND hWnd = reinterpret_cast<HWND>(wParam);
+    if (code == HCBT_DESTROYWND && self != nullptr)
+        self->m_seen.erase(hWnd);
+    // A box is caught at its first activation; it may be activated again when another
+    // process's window comes and goes meanwhile.
     if (code == HCBT_ACTIVATE && self != nullptr && self->m_bArmed && hWnd != self->m_hIgnore &&
-        ClassName(hWnd) == "#32770") {
+        ClassName(hWnd) == "#32770" && self->m_seen.insert(hWnd).second) {
         CaughtBox box;
         box.caption = CWnd::GetWindowText(hWnd);
         box.hOwner = ::GetWindow(hWnd, GW_OWNER);

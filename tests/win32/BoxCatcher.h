@@ -5,6 +5,7 @@
 #include "platform/Win32.h"
 
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -41,6 +42,7 @@ private:
     HHOOK m_hHook = nullptr;
     HWND m_hIgnore = nullptr;
     bool m_bArmed;
+    std::set<HWND> m_seen; // boxes open now that were caught already (hook thread only)
     mutable std::mutex m_mutex;
     std::vector<CaughtBox> m_boxes;
 };
