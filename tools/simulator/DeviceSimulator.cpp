@@ -224,9 +224,13 @@ void CDeviceSimulator::Log(const std::string& line) {
     }
 }
 
+bool CDeviceSimulator::ShowsDumps() const {
+    return m_pLog != nullptr && !m_options.m_bQuiet;
+}
+
 void CDeviceSimulator::LogDump(const std::string& header, bool sent, const std::uint8_t* data,
                                std::size_t length) {
-    if (m_pLog == nullptr || m_options.m_bQuiet) {
+    if (!ShowsDumps()) {
         return;
     }
     std::string text = header + '\n';
@@ -388,6 +392,7 @@ void CDeviceSimulator::HandleReceived(ClientSession& session, const std::uint8_t
 
 void CDeviceSimulator::ServePending(ClientSession& session) {
     const std::size_t framesPerAnswer = 1 + static_cast<std::size_t>(m_options.m_nJunkFrames);
+    bool served = false;
     while (!session.m_pending.empty()) {
         if (!session.m_bReading) {
             session.m_pending.clear(); // past the request limit: nothing more is served
@@ -398,6 +403,10 @@ void CDeviceSimulator::ServePending(ClientSession& session) {
         }
         ServeRequest(session, session.m_pending.front());
         session.m_pending.pop_front();
+        served = true;
+    }
+    if (served) {
+        m_cvChanged.notify_all(); // once for all: a waiter then runs once, not per request
     }
     NoteQueueLength(session);
 }
@@ -416,7 +425,6 @@ void CDeviceSimulator::ServeRequest(ClientSession& session, const SimFrame& fram
             ++m_counters.m_nErrorReplies;
         }
     }
-    m_cvChanged.notify_all();
     LogDump(session.m_strName + ": request", false, frame.data(), frame.size());
 
     for (int i = 0; i < m_options.m_nJunkFrames; ++i) {
@@ -490,7 +498,7 @@ void CDeviceSimulator::Consumed(ClientSession& session, std::size_t count,
         const bool starting = session.m_queue.IsFrontUnsent();
         const SimOutgoing& front = session.m_queue.Front();
         const SimFrameKind kind = front.m_kind;
-        if (starting) {
+        if (starting && ShowsDumps()) {
             std::string header = session.m_strName + ": ";
             switch (kind) {
             case SimFrameKind::Reply:
@@ -594,6 +602,7 @@ void CDeviceSimulator::RunToggles(SimClock::time_point now, ClientSession* sessi
     }
 
     std::vector<std::pair<int, DioModeState>> changed;
+    changed.reserve(m_options.m_vecToggleDios.size());
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         for (const int dio : m_options.m_vecToggleDios) {
@@ -647,7 +656,7 @@ void CDeviceSimulator::PushReport(ClientSession& session, int dio, DioModeState 
     report.m_vecBytes = EncodeDioReport(dio, value.mode, value.state);
     report.m_vecPieces = session.m_shaper.Cut(report.m_vecBytes.size());
     report.m_kind = SimFrameKind::Report;
-    if (m_pLog != nullptr && !m_options.m_bQuiet) { // only the dump shows it
+    if (ShowsDumps()) { // only the dump shows it
         report.m_strNote = "DIO " + std::to_string(dio) + " input now " +
                            (value.state == DIO_STATE_HIGH ? "High" : "Low");
     }

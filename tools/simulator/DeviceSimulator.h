@@ -105,6 +105,7 @@ private:
     void FinishClient(ClientSession& session);
 
     void Log(const std::string& line);
+    bool ShowsDumps() const;
     // The header line, then the dump ('>' sent to the client, '<' received from it).
     void LogDump(const std::string& header, bool sent, const std::uint8_t* data,
                  std::size_t length);
