@@ -389,6 +389,11 @@ bool CPortableSocket::SetNoDelay() {
                       reinterpret_cast<const char*>(&on), sizeof on) == 0;
 }
 
+bool CPortableSocket::SetSendBuffer(int bytes) {
+    return setsockopt(Native(m_hSocket), SOL_SOCKET, SO_SNDBUF,
+                      reinterpret_cast<const char*>(&bytes), sizeof bytes) == 0;
+}
+
 SocketIo CPortableSocket::Send(const std::uint8_t* data, std::size_t length, std::size_t& sent) {
     sent = 0;
     // One call moves at most what an int can count (Winsock's limit).

@@ -76,6 +76,9 @@ public:
 
     bool SetNonBlocking(bool on = true);
     bool SetNoDelay();
+    // A fixed send buffer of about bytes (the system may round it), instead of one the
+    // system grows by itself.
+    bool SetSendBuffer(int bytes);
 
     SocketIo Send(const std::uint8_t* data, std::size_t length, std::size_t& sent);
     SocketIo Receive(std::uint8_t* data, std::size_t capacity, std::size_t& received);

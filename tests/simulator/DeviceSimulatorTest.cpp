@@ -9,7 +9,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <numeric>
 #include <sstream>
+#include <thread>
+
+#ifndef _WIN32
+#include <sys/resource.h>
+#endif
 
 namespace {
 
@@ -514,4 +521,151 @@ TEST(SimulatorServer, StartFailsCleanly) {
     EXPECT_FALSE(second.IsRunning());
 
     CDeviceSimulator neverStarted(LoopbackOptions()); // destroyed without Start
+}
+
+namespace {
+
+// The CPU time of this process, all threads, in seconds; negative where it cannot be read.
+double ProcessCpuSeconds() {
+#ifdef _WIN32
+    return -1;
+#else
+    rusage usage{};
+    if (getrusage(RUSAGE_SELF, &usage) != 0) {
+        return -1;
+    }
+    const auto seconds = [](const timeval& t) {
+        return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
+    };
+    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+#endif
+}
+
+// A client whose time-out is short, so that the faults below show within a test.
+SimulatorOptions ImpatientOptions() {
+    SimulatorOptions options = LoopbackOptions();
+    options.m_nClientTimeoutMs = 1000;
+    return options;
+}
+
+// Plays a difficult client (fault returns when its part is over) and checks what the
+// simulator did meanwhile: it waited rather than spun (its CPU time stays far below the wall
+// time), its queue stayed within the limit, and it serves the next client afterwards.
+void ExpectCalmBoundedAndServing(CDeviceSimulator& simulator, const std::function<void()>& fault) {
+    const auto wallStart = std::chrono::steady_clock::now();
+    const double cpuStart = ProcessCpuSeconds();
+    fault();
+    const double wall =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - wallStart).count();
+    const double cpu = ProcessCpuSeconds() - cpuStart;
+    if (cpuStart >= 0) {
+        EXPECT_LT(cpu, wall / 4) << "CPU " << cpu << " s in " << wall << " s";
+    }
+    EXPECT_LE(simulator.Counters().m_nMostQueuedFrames, SIM_MAX_QUEUED_FRAMES);
+
+    CLoopbackClient next(simulator.Port());
+    ASSERT_TRUE(next.Send(ToBytes(EncodeMultiRead(0, 0))));
+    const auto hasRangeAnswer = [](const Bytes& stream) {
+        const std::vector<SimFrame> frames = KnownFrames(stream);
+        return std::any_of(frames.begin(), frames.end(),
+                           [](const SimFrame& f) { return f[0] == 0x05; });
+    };
+    EXPECT_EQ(next.ReceiveUntil(hasRangeAnswer), SocketIo::Done);
+}
+
+const auto Dropped = [](const SimulatorCounters& c) {
+    return c.m_nClientsDropped == 1;
+};
+const auto QueueFull = [](const SimulatorCounters& c) {
+    return c.m_nMostQueuedFrames >= SIM_MAX_QUEUED_FRAMES;
+};
+
+} // namespace
+
+// A flood against a reader as slow as the program: the simulator waits for the socket, and a
+// reader that keeps taking bytes is never dropped, however long the time-out is exceeded.
+TEST(SimulatorServer, WaitsForASlowReaderWithoutSpinningOrDroppingIt) {
+    SimulatorOptions options = ImpatientOptions();
+    options.m_nFloodSeconds = 60;
+    CDeviceSimulator simulator(options);
+    std::string error;
+    ASSERT_TRUE(simulator.Start(error)) << error;
+    ExpectCalmBoundedAndServing(simulator, [&] {
+        CLoopbackClient client(simulator.Port());
+        client.LimitReads(4096);
+        std::uint64_t total = 0;
+        const auto end = std::chrono::steady_clock::now() + milliseconds(2500);
+        while (std::chrono::steady_clock::now() < end) {
+            std::this_thread::sleep_for(milliseconds(10)); // about 400 KB/s at most
+            ASSERT_EQ(client.ReceiveUntil([](const Bytes& b) { return b.size() >= 4096; }),
+                      SocketIo::Done);
+            total += client.TakeReceived().size();
+        }
+        const SimulatorCounters counters = simulator.Counters();
+        EXPECT_EQ(counters.m_nClientsDropped, 0u);
+        EXPECT_TRUE(counters.m_bClientConnected);
+        EXPECT_GE(counters.m_nFloodedBytes, total);
+        client.Reset();
+    });
+}
+
+// Clients that send many requests and end their side without taking the answers: one that
+// never reads is dropped for it, and one that reads slowly gets until the time-out after its
+// last answer was due.
+TEST(SimulatorServer, DropsAHalfClosedClientThatDoesNotTakeItsAnswers) {
+    SimulatorOptions options = ImpatientOptions();
+    options.m_nDioCount = 255;
+    CDeviceSimulator simulator(options);
+    std::string error;
+    ASSERT_TRUE(simulator.Start(error)) << error;
+    const auto requests = [](int count) {
+        const Bytes read = ToBytes(EncodeMultiRead(0, 126)); // 258 bytes of answer
+        Bytes stream;
+        for (int i = 0; i < count; ++i) {
+            stream.insert(stream.end(), read.begin(), read.end());
+        }
+        return stream;
+    };
+    // Answering requests is real work; what is measured is the wait once the queue is full.
+    CLoopbackClient client(simulator.Port()); // 10 MB of answers, more than sockets hold
+    ASSERT_TRUE(client.Send(requests(40000)));
+    client.ShutdownSend();
+    ASSERT_TRUE(simulator.WaitUntil(QueueFull, WAIT));
+    ExpectCalmBoundedAndServing(simulator,
+                                [&] { EXPECT_TRUE(simulator.WaitUntil(Dropped, WAIT)); });
+
+    CLoopbackClient slow(simulator.Port()); // 1 MB, which takes it 10 s
+    slow.LimitReads(1024);
+    ASSERT_TRUE(slow.Send(requests(4000)));
+    slow.ShutdownSend();
+    SocketIo io = SocketIo::Done;
+    const auto end = std::chrono::steady_clock::now() + WAIT;
+    while (io == SocketIo::Done && std::chrono::steady_clock::now() < end) {
+        std::this_thread::sleep_for(milliseconds(10));
+        io = slow.ReceiveUntil([](const Bytes& b) { return !b.empty(); });
+        slow.TakeReceived();
+    }
+    EXPECT_TRUE(io == SocketIo::Reset || io == SocketIo::Closed);
+    EXPECT_EQ(simulator.Counters().m_nClientsDropped, 2u);
+}
+
+// Inputs that toggle fast for a client that never reads: the reports coalesce instead of
+// growing the queue, and the client is dropped after the time-out.
+TEST(SimulatorServer, CoalescesReportsForAClientThatNeverReads) {
+    SimulatorOptions options = ImpatientOptions();
+    options.m_nDioCount = 255;
+    options.m_vecToggleDios.resize(255);
+    std::iota(options.m_vecToggleDios.begin(), options.m_vecToggleDios.end(), 0);
+    options.m_nToggleMs = 1;
+    CDeviceSimulator simulator(options);
+    std::string error;
+    ASSERT_TRUE(simulator.Start(error)) << error;
+    CLoopbackClient client(simulator.Port());
+    // Filling the sockets with 7-byte reports is real work; what is measured is the wait once
+    // the queue is full.
+    ASSERT_TRUE(simulator.WaitUntil(QueueFull, WAIT));
+    ExpectCalmBoundedAndServing(simulator, [&] {
+        EXPECT_TRUE(simulator.WaitUntil(Dropped, WAIT));
+        EXPECT_EQ(simulator.Counters().m_nMostQueuedFrames, SIM_MAX_QUEUED_FRAMES);
+    });
 }

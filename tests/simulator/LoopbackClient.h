@@ -4,6 +4,7 @@
 
 #include "connection/PortableSocket.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -23,6 +24,8 @@ public:
     }
 
     bool IsConnected() const { return m_socket.IsOpen(); }
+    // Each receive takes at most bytes from then on: a slow reader.
+    void LimitReads(std::size_t bytes) { m_nReadLimit = bytes; }
     const std::string& Error() const { return m_strError; }
 
     bool Send(const std::vector<std::uint8_t>& bytes) {
@@ -54,7 +57,8 @@ public:
                 return SocketIo::WouldBlock;
             }
             std::size_t received = 0;
-            const SocketIo io = m_socket.Receive(buffer, sizeof buffer, received);
+            const SocketIo io =
+                m_socket.Receive(buffer, std::min(sizeof buffer, m_nReadLimit), received);
             if (io == SocketIo::Done) {
                 m_vecReceived.insert(m_vecReceived.end(), buffer, buffer + received);
             } else if (io != SocketIo::WouldBlock) {
@@ -128,4 +132,5 @@ private:
     CPortableSocket m_socket;
     std::string m_strError;
     std::vector<std::uint8_t> m_vecReceived;
+    std::size_t m_nReadLimit = 65536;
 };

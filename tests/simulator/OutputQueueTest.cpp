@@ -75,3 +75,26 @@ TEST(SimulatorOutputQueue, PieceListsThatDoNotFitTheFrameBecomeOnePiece) {
         EXPECT_EQ(AsBytes(queue.Ready(t0)), (Bytes{7, 8, 9}));
     }
 }
+
+TEST(SimulatorOutputQueue, GathersWholeDueFramesForOneSend) {
+    const SimClock::time_point t0 = SimClock::now();
+    COutputQueue queue;
+    queue.Push(Frame({1, 1}, {}, t0));
+    queue.Push(Frame({2, 2, 2}, {}, t0));
+    queue.Push(Frame({3}, {}, t0));
+    queue.Push(Frame({4, 4}, {1, 1}, t0)); // cut into pieces: sent on its own
+    Bytes gathered;
+    EXPECT_EQ(queue.GatherWhole(t0, 5, gathered), 2u); // the third would pass the limit
+    EXPECT_EQ(gathered, (Bytes{1, 1, 2, 2, 2}));
+    EXPECT_EQ(queue.GatherWhole(t0, 100, gathered), 3u);
+    EXPECT_EQ(gathered, (Bytes{1, 1, 2, 2, 2, 3}));
+    EXPECT_EQ(queue.GatherWhole(t0, 1, gathered), 1u); // the first goes whatever the limit
+
+    queue.Consume(1, t0); // the front is partly sent: its rest goes alone
+    EXPECT_EQ(queue.GatherWhole(t0, 100, gathered), 0u);
+    COutputQueue later;
+    later.Push(Frame({5}, {}, t0));
+    later.Push(Frame({6}, {}, t0 + milliseconds(10))); // not due yet
+    EXPECT_EQ(later.GatherWhole(t0, 100, gathered), 1u);
+    EXPECT_EQ(gathered, (Bytes{5}));
+}

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -99,8 +100,6 @@ TEST(SimulatorOptions, EachBadValueHasItsOwnError) {
         {{"--close-after", "2", "--reset-after", "3"},
          "--close-after and --reset-after cannot be combined"},
         {{"--flood-seconds", "0"}, "--flood-seconds: '0' is not a whole number from 1 to 86400"},
-        {{"--flood-bytes", "99999999999999999999"},
-         "--flood-bytes: '99999999999999999999' is not a whole number from 1 to 1000000000000000"},
         {{"--toggle", "1,,2"},
          "--toggle: '1,,2' is not a list of DIO numbers such as 3 or 0,2,5 or 1-3"},
         {{"--toggle", "5-3"},
@@ -118,13 +117,39 @@ TEST(SimulatorOptions, EachBadValueHasItsOwnError) {
         {{"-p", "5001"}, "unknown option '-p'"},
         {{"5001"}, "unexpected argument '5001'"},
     };
-    for (const Case& c : cases) {
+    const auto expectError = [](const std::vector<std::string>& args, const std::string& text) {
         SimulatorOptions options;
         options.m_nPort = 1234;
         std::string error;
-        EXPECT_FALSE(Parse(c.args, options, error)) << c.error;
-        EXPECT_EQ(error, c.error);
+        EXPECT_FALSE(Parse(args, options, error)) << text;
+        EXPECT_EQ(error, text);
         EXPECT_EQ(options.m_nPort, 1234) << "a failed parse leaves the options alone";
+    };
+    for (const Case& c : cases) {
+        expectError(c.args, c.error);
+    }
+    // A number too big for any integer is out of range, not 0 or the largest value.
+    const std::string huge = "99999999999999999999";
+    const std::pair<const char*, const char*> ranges[] = {
+        {"--port", "0 to 65535"},
+        {"--dios", "1 to 255"},
+        {"--delay", "0 to 60000"},
+        {"--gap", "0 to 10000"},
+        {"--seed", "0 to 4294967295"},
+        {"--junk", "0 to 16"},
+        {"--close-after", "1 to 1000000000"},
+        {"--reset-after", "1 to 1000000000"},
+        {"--toggle-ms", "1 to 86400000"},
+        {"--flood-seconds", "1 to 86400"},
+        {"--flood-bytes", "1 to 1000000000000000"}};
+    for (const auto& [name, range] : ranges) {
+        expectError({name, huge},
+                    std::string(name) + ": '" + huge + "' is not a whole number from " + range);
+    }
+    for (const std::string& list : {huge, "0-" + huge}) {
+        expectError({"--toggle", list}, "--toggle: '" + list +
+                                            "' is not a list of DIO numbers such as 3 or 0,2,5 "
+                                            "or 1-3");
     }
 }
 

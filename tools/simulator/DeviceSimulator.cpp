@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <deque>
 #include <ostream>
 
 namespace {
@@ -20,9 +21,10 @@ constexpr milliseconds CLOSE_DRAIN_TIME(2000);
 // Flood frames go to the socket in batches of about this size.
 constexpr std::size_t FLOOD_BATCH_BYTES = 64 * 1024;
 constexpr std::size_t RECEIVE_BUFFER_SIZE = 4096;
-// With this many frames waiting to go out (a client that sends without reading), no more
-// requests are read until some have gone: the client's sends then wait, as with a real device.
-constexpr std::size_t MAX_QUEUED_FRAMES = 4096;
+// The client socket's send buffer. Left to itself the system grows it to megabytes, which a
+// client reading at 100 KB/s empties too seldom for its progress to show within the time-out.
+constexpr int CLIENT_SEND_BUFFER = 64 * 1024;
+constexpr int SENDS_PER_WAKE = 64;
 
 int MillisecondsFrom(SimClock::time_point now, SimClock::time_point then) {
     if (then <= now) {
@@ -31,6 +33,12 @@ int MillisecondsFrom(SimClock::time_point now, SimClock::time_point then) {
     // Rounded up, so a wait never ends just before the event and spins.
     const auto wait = std::chrono::ceil<milliseconds>(then - now).count();
     return static_cast<int>(std::min<decltype(wait)>(wait, 24 * 3600 * 1000));
+}
+
+std::string Seconds(int ms) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%g s", ms / 1000.0);
+    return text;
 }
 
 std::string DescribeModes(const SimulatorOptions& options) {
@@ -82,19 +90,34 @@ std::string DescribeModes(const SimulatorOptions& options) {
 struct CDeviceSimulator::ClientSession {
     ClientSession(CPortableSocket socket, const std::string& peer, const SimulatorOptions& options)
         : m_socket(std::move(socket)), m_strName("client " + peer),
-          m_shaper(options.m_split, options.m_nSeed), m_queue(milliseconds(options.m_nPieceGapMs)) {
-    }
+          m_shaper(options.m_split, options.m_nSeed), m_queue(milliseconds(options.m_nPieceGapMs)),
+          m_vecReportDue(static_cast<std::size_t>(options.m_nDioCount), false) {}
 
     CPortableSocket m_socket;
     std::string m_strName; // "client a.b.c.d:port", the start of its console lines
     CRequestFramer m_framer;
     CTrafficShaper m_shaper;
     COutputQueue m_queue;
+    std::vector<std::uint8_t> m_vecGathered; // whole frames that go in one send
+    std::size_t m_nMostQueued = 0;
+    // Requests received but not answered yet, because their answers did not fit the queue.
+    // Nothing more is read while any wait.
+    std::deque<SimFrame> m_pending;
+    // Inputs whose report found the queue full; each is reported with its level at the time
+    // there is room again, so only the latest state of each is sent.
+    std::vector<bool> m_vecReportDue;
+    std::size_t m_nReportsDue = 0;
     std::uint64_t m_nRequests = 0;
     bool m_bReading = true;     // requests are still taken
     bool m_bEnding = false;     // the request limit was reached; end once the queue is sent
     bool m_bPeerClosed = false; // the client ended its sending side
     bool m_bLost = false;       // reset or failed: nothing more can be sent
+    bool m_bDropped = false;    // it did not take what was sent in time: reset it
+
+    // Since when a frame has been ready while the socket took nothing (m_bStalled).
+    bool m_bStalled = false;
+    SimClock::time_point m_timeStalled{};
+    SimClock::time_point m_timePeerClosed{};
 
     bool m_bFloodActive = false;     // a flood started and its total is not printed yet
     bool m_bFloodGenerating = false; // more flood frames are still to be made
@@ -201,9 +224,13 @@ void CDeviceSimulator::Log(const std::string& line) {
     }
 }
 
+bool CDeviceSimulator::ShowsDumps() const {
+    return m_pLog != nullptr && !m_options.m_bQuiet;
+}
+
 void CDeviceSimulator::LogDump(const std::string& header, bool sent, const std::uint8_t* data,
                                std::size_t length) {
-    if (m_pLog == nullptr || m_options.m_bQuiet) {
+    if (!ShowsDumps()) {
         return;
     }
     std::string text = header + '\n';
@@ -245,6 +272,7 @@ void CDeviceSimulator::Serve() {
 void CDeviceSimulator::ServeClient(CPortableSocket client, const std::string& peer) {
     client.SetNonBlocking();
     client.SetNoDelay();
+    client.SetSendBuffer(CLIENT_SEND_BUFFER);
     ClientSession session(std::move(client), peer, m_options);
     Log(session.m_strName + ": connected");
     Update([](SimulatorCounters& c) {
@@ -265,14 +293,22 @@ void CDeviceSimulator::ServeClient(CPortableSocket client, const std::string& pe
     while (!m_bStop) {
         const SimClock::time_point now = SimClock::now();
         RunToggles(now, &session);
+        ReportCoalesced(session, now);
+        ServePending(session);
         FeedFlood(session, now);
         if (session.m_queue.IsEmpty() && !session.m_bReading) {
             break; // the client closed its side, or the request limit was reached: all sent
         }
+        if (IsOverdue(session, now)) {
+            session.m_bDropped = true;
+            break;
+        }
 
+        // A frame that is due but finds the socket full waits for writability, not for a
+        // time: the socket says when the client has taken some.
         SocketWait waits[2];
         waits[0].m_pSocket = &session.m_socket;
-        waits[0].m_bWantRead = session.m_bReading && session.m_queue.Count() < MAX_QUEUED_FRAMES;
+        waits[0].m_bWantRead = session.m_bReading && session.m_pending.empty();
         waits[0].m_bWantWrite = !session.m_queue.Ready(now).empty();
         waits[1].m_pSocket = &m_wakeSocket;
         waits[1].m_bWantRead = true;
@@ -292,6 +328,7 @@ void CDeviceSimulator::ServeClient(CPortableSocket client, const std::string& pe
             } else if (io == SocketIo::Closed) {
                 session.m_bPeerClosed = true;
                 session.m_bReading = false;
+                session.m_timePeerClosed = SimClock::now();
             } else if (io != SocketIo::WouldBlock) {
                 Log(session.m_strName + ": connection lost (" +
                     (io == SocketIo::Reset ? "reset by the client" : "receive failed") + ")");
@@ -306,114 +343,200 @@ void CDeviceSimulator::ServeClient(CPortableSocket client, const std::string& pe
     FinishClient(session);
 }
 
+bool CDeviceSimulator::IsOverdue(ClientSession& session, SimClock::time_point now) {
+    const milliseconds timeout(m_options.m_nClientTimeoutMs);
+    if (session.m_queue.Ready(now).empty()) {
+        session.m_bStalled = false;
+    } else if (!session.m_bStalled) {
+        session.m_bStalled = true;
+        session.m_timeStalled = now;
+    }
+    if (session.m_bStalled && now - session.m_timeStalled >= timeout) {
+        Log(session.m_strName + ": dropped, it took nothing for " +
+            Seconds(m_options.m_nClientTimeoutMs) + " (" + std::to_string(session.m_queue.Count()) +
+            " frame(s) waiting)");
+        return true;
+    }
+    if (session.m_bPeerClosed && !session.m_queue.IsEmpty() && now >= DrainDeadline(session)) {
+        Log(session.m_strName + ": dropped, it ended its side and did not take its answers (" +
+            std::to_string(session.m_queue.Count()) + " frame(s) waiting)");
+        return true;
+    }
+    return false;
+}
+
+SimClock::time_point CDeviceSimulator::DrainDeadline(const ClientSession& session) const {
+    return std::max(session.m_timePeerClosed, session.m_queue.Back().m_timeDue) +
+           milliseconds(m_options.m_nClientTimeoutMs);
+}
+
+void CDeviceSimulator::NoteQueueLength(ClientSession& session) {
+    const std::size_t count = session.m_queue.Count();
+    if (count > session.m_nMostQueued) {
+        session.m_nMostQueued = count;
+        Update([count](SimulatorCounters& c) {
+            c.m_nMostQueuedFrames = std::max(c.m_nMostQueuedFrames, count);
+        });
+    }
+}
+
 void CDeviceSimulator::HandleReceived(ClientSession& session, const std::uint8_t* data,
                                       std::size_t length) {
     std::vector<SimFrame> frames;
     session.m_framer.Feed(data, length, frames);
-    const SimClock::time_point due = SimClock::now() + milliseconds(m_options.m_nReplyDelayMs);
-    for (const SimFrame& frame : frames) {
+    for (SimFrame& frame : frames) {
+        session.m_pending.push_back(std::move(frame));
+    }
+    ServePending(session);
+}
+
+void CDeviceSimulator::ServePending(ClientSession& session) {
+    const std::size_t framesPerAnswer = 1 + static_cast<std::size_t>(m_options.m_nJunkFrames);
+    bool served = false;
+    while (!session.m_pending.empty()) {
         if (!session.m_bReading) {
-            break; // past the request limit: the connection is ending, nothing more is served
+            session.m_pending.clear(); // past the request limit: nothing more is served
+            break;
         }
-        SimReply reply;
-        {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            if (m_vecRequests.size() < SIM_MAX_RECORDED_REQUESTS) {
-                m_vecRequests.push_back(frame);
-            }
-            reply = HandleDioRequest(m_device, frame);
-            ++m_counters.m_nRequests;
-            if (reply.m_nStatus != SIM_STATUS_OK) {
-                ++m_counters.m_nErrorReplies;
-            }
+        if (session.m_queue.Count() + framesPerAnswer > SIM_MAX_QUEUED_FRAMES) {
+            break; // served once the client has taken some answers
         }
-        m_cvChanged.notify_all();
-        LogDump(session.m_strName + ": request", false, frame.data(), frame.size());
+        ServeRequest(session, session.m_pending.front());
+        session.m_pending.pop_front();
+        served = true;
+    }
+    if (served) {
+        m_cvChanged.notify_all(); // once for all: a waiter then runs once, not per request
+    }
+    NoteQueueLength(session);
+}
 
-        for (int i = 0; i < m_options.m_nJunkFrames; ++i) {
-            SimOutgoing junk;
-            junk.m_vecBytes = session.m_shaper.MakeJunkFrame();
-            junk.m_vecPieces = session.m_shaper.Cut(junk.m_vecBytes.size());
-            junk.m_kind = SimFrameKind::Junk;
-            junk.m_timeDue = due;
-            session.m_queue.Push(std::move(junk));
+void CDeviceSimulator::ServeRequest(ClientSession& session, const SimFrame& frame) {
+    const SimClock::time_point due = SimClock::now() + milliseconds(m_options.m_nReplyDelayMs);
+    SimReply reply;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_vecRequests.size() < SIM_MAX_RECORDED_REQUESTS) {
+            m_vecRequests.push_back(frame);
         }
-        SimOutgoing answer;
-        answer.m_vecPieces = session.m_shaper.Cut(reply.m_vecBytes.size());
-        answer.m_vecBytes = std::move(reply.m_vecBytes);
-        answer.m_strNote = std::move(reply.m_strNote);
-        answer.m_kind = SimFrameKind::Reply;
-        answer.m_timeDue = due;
-        session.m_queue.Push(std::move(answer));
+        reply = HandleDioRequest(m_device, frame);
+        ++m_counters.m_nRequests;
+        if (reply.m_nStatus != SIM_STATUS_OK) {
+            ++m_counters.m_nErrorReplies;
+        }
+    }
+    LogDump(session.m_strName + ": request", false, frame.data(), frame.size());
 
-        ++session.m_nRequests;
-        if (m_options.m_nEndAfterRequests > 0 &&
-            session.m_nRequests >= static_cast<std::uint64_t>(m_options.m_nEndAfterRequests)) {
-            session.m_bReading = false;
-            session.m_bEnding = true;
-        }
+    for (int i = 0; i < m_options.m_nJunkFrames; ++i) {
+        SimOutgoing junk;
+        junk.m_vecBytes = session.m_shaper.MakeJunkFrame();
+        junk.m_vecPieces = session.m_shaper.Cut(junk.m_vecBytes.size());
+        junk.m_kind = SimFrameKind::Junk;
+        junk.m_timeDue = due;
+        session.m_queue.Push(std::move(junk));
+    }
+    SimOutgoing answer;
+    answer.m_vecPieces = session.m_shaper.Cut(reply.m_vecBytes.size());
+    answer.m_vecBytes = std::move(reply.m_vecBytes);
+    answer.m_strNote = std::move(reply.m_strNote);
+    answer.m_kind = SimFrameKind::Reply;
+    answer.m_timeDue = due;
+    session.m_queue.Push(std::move(answer));
+
+    ++session.m_nRequests;
+    if (m_options.m_nEndAfterRequests > 0 &&
+        session.m_nRequests >= static_cast<std::uint64_t>(m_options.m_nEndAfterRequests)) {
+        session.m_bReading = false;
+        session.m_bEnding = true;
     }
 }
 
 bool CDeviceSimulator::SendReady(ClientSession& session) {
-    const SimClock::time_point now = SimClock::now();
-    const std::span<const std::uint8_t> ready = session.m_queue.Ready(now);
-    if (ready.empty()) {
-        return true;
-    }
-    const bool starting = session.m_queue.IsFrontUnsent();
-    std::size_t sent = 0;
-    const SocketIo io = session.m_socket.Send(ready.data(), ready.size(), sent);
-    if (io == SocketIo::WouldBlock || (io == SocketIo::Done && sent == 0)) {
-        return true;
-    }
-    if (io != SocketIo::Done) {
-        Log(session.m_strName + ": connection lost (" +
-            (io == SocketIo::Reset ? "reset by the client" : "send failed") + ")");
-        session.m_bLost = true;
-        return false;
-    }
-
-    const SimOutgoing& front = session.m_queue.Front();
-    const SimFrameKind kind = front.m_kind;
-    if (starting) {
-        std::string header = session.m_strName + ": ";
-        switch (kind) {
-        case SimFrameKind::Reply:
-            header += "answer";
-            break;
-        case SimFrameKind::Junk:
-            header += "junk frame";
-            break;
-        case SimFrameKind::Report:
-            header += "report";
-            break;
-        case SimFrameKind::Flood:
-            header += "flood";
-            break;
+    // Up to this many sends while the socket takes everything: many small frames (toggle
+    // reports) would otherwise cost a wait each.
+    for (int sends = 0; sends < SENDS_PER_WAKE; ++sends) {
+        const SimClock::time_point now = SimClock::now();
+        std::span<const std::uint8_t> ready = session.m_queue.Ready(now);
+        if (ready.empty()) {
+            return true;
         }
-        if (front.m_vecPieces.size() > 1) {
-            header += " in " + std::to_string(front.m_vecPieces.size()) + " pieces";
+        // Whole frames that are due together share one send.
+        if (session.m_queue.GatherWhole(now, FLOOD_BATCH_BYTES, session.m_vecGathered) > 1) {
+            ready = session.m_vecGathered;
         }
-        if (!front.m_strNote.empty()) {
-            header += " (" + front.m_strNote + ")";
+        std::size_t sent = 0;
+        const SocketIo io = session.m_socket.Send(ready.data(), ready.size(), sent);
+        if (io == SocketIo::WouldBlock || (io == SocketIo::Done && sent == 0)) {
+            return true;
         }
-        LogDump(header, true, front.m_vecBytes.data(), front.m_vecBytes.size());
-    }
-
-    const bool frameDone = session.m_queue.Consume(sent, now);
-    if (kind == SimFrameKind::Flood) {
-        session.m_nFloodSent += sent;
-        Update([sent](SimulatorCounters& c) { c.m_nFloodedBytes += sent; });
-    } else if (frameDone) {
-        Update([kind](SimulatorCounters& c) {
-            ++c.m_nFramesSent;
-            if (kind == SimFrameKind::Report) {
-                ++c.m_nReportsSent;
-            }
-        });
+        if (io != SocketIo::Done) {
+            Log(session.m_strName + ": connection lost (" +
+                (io == SocketIo::Reset ? "reset by the client" : "send failed") + ")");
+            session.m_bLost = true;
+            return false;
+        }
+        session.m_bStalled = false; // the client takes bytes
+        Consumed(session, sent, now);
+        if (sent < ready.size()) {
+            return true;
+        }
     }
     return true;
+}
+
+void CDeviceSimulator::Consumed(ClientSession& session, std::size_t count,
+                                SimClock::time_point now) {
+    std::uint64_t frames = 0;
+    std::uint64_t reports = 0;
+    std::uint64_t flooded = 0;
+    while (count > 0 && !session.m_queue.IsEmpty()) {
+        const std::size_t sent = std::min(count, session.m_queue.Ready(now).size());
+        if (sent == 0) {
+            break; // not expected: nothing of the front frame was ready
+        }
+        count -= sent;
+        const bool starting = session.m_queue.IsFrontUnsent();
+        const SimOutgoing& front = session.m_queue.Front();
+        const SimFrameKind kind = front.m_kind;
+        if (starting && ShowsDumps()) {
+            std::string header = session.m_strName + ": ";
+            switch (kind) {
+            case SimFrameKind::Reply:
+                header += "answer";
+                break;
+            case SimFrameKind::Junk:
+                header += "junk frame";
+                break;
+            case SimFrameKind::Report:
+                header += "report";
+                break;
+            case SimFrameKind::Flood:
+                header += "flood";
+                break;
+            }
+            if (front.m_vecPieces.size() > 1) {
+                header += " in " + std::to_string(front.m_vecPieces.size()) + " pieces";
+            }
+            if (!front.m_strNote.empty()) {
+                header += " (" + front.m_strNote + ")";
+            }
+            LogDump(header, true, front.m_vecBytes.data(), front.m_vecBytes.size());
+        }
+
+        const bool frameDone = session.m_queue.Consume(sent, now);
+        if (kind == SimFrameKind::Flood) {
+            flooded += sent;
+        } else if (frameDone) {
+            ++frames;
+            reports += kind == SimFrameKind::Report ? 1 : 0;
+        }
+    }
+    session.m_nFloodSent += flooded;
+    Update([&](SimulatorCounters& c) {
+        c.m_nFloodedBytes += flooded;
+        c.m_nFramesSent += frames;
+        c.m_nReportsSent += reports;
+    });
 }
 
 void CDeviceSimulator::FeedFlood(ClientSession& session, SimClock::time_point now) {
@@ -479,6 +602,7 @@ void CDeviceSimulator::RunToggles(SimClock::time_point now, ClientSession* sessi
     }
 
     std::vector<std::pair<int, DioModeState>> changed;
+    changed.reserve(m_options.m_vecToggleDios.size());
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         for (const int dio : m_options.m_vecToggleDios) {
@@ -491,15 +615,53 @@ void CDeviceSimulator::RunToggles(SimClock::time_point now, ClientSession* sessi
         return; // nobody to tell
     }
     for (const auto& [dio, value] : changed) {
-        SimOutgoing report;
-        report.m_vecBytes = EncodeDioReport(dio, value.mode, value.state);
-        report.m_vecPieces = session->m_shaper.Cut(report.m_vecBytes.size());
-        report.m_kind = SimFrameKind::Report;
+        const std::size_t index = static_cast<std::size_t>(dio);
+        if (session->m_nReportsDue == 0 && session->m_queue.Count() < SIM_MAX_QUEUED_FRAMES) {
+            PushReport(*session, dio, value, now);
+        } else if (!session->m_vecReportDue[index]) {
+            // The queue is full: this input is reported once there is room, with the level
+            // it has then.
+            session->m_vecReportDue[index] = true;
+            ++session->m_nReportsDue;
+        }
+    }
+    NoteQueueLength(*session);
+}
+
+void CDeviceSimulator::ReportCoalesced(ClientSession& session, SimClock::time_point now) {
+    if (session.m_nReportsDue == 0 || !session.m_bReading) {
+        return;
+    }
+    for (std::size_t dio = 0; dio < session.m_vecReportDue.size(); ++dio) {
+        if (session.m_queue.Count() >= SIM_MAX_QUEUED_FRAMES) {
+            break;
+        }
+        if (session.m_vecReportDue[dio]) {
+            DioModeState value{};
+            {
+                std::lock_guard<std::mutex> lock(m_mutex);
+                value = m_device.Get(static_cast<int>(dio));
+            }
+            PushReport(session, static_cast<int>(dio), value, now);
+            session.m_vecReportDue[dio] = false;
+            --session.m_nReportsDue;
+        }
+    }
+    NoteQueueLength(session);
+}
+
+void CDeviceSimulator::PushReport(ClientSession& session, int dio, DioModeState value,
+                                  SimClock::time_point now) {
+    SimOutgoing report;
+    report.m_vecBytes = EncodeDioReport(dio, value.mode, value.state);
+    report.m_vecPieces = session.m_shaper.Cut(report.m_vecBytes.size());
+    report.m_kind = SimFrameKind::Report;
+    if (ShowsDumps()) { // only the dump shows it
         report.m_strNote = "DIO " + std::to_string(dio) + " input now " +
                            (value.state == DIO_STATE_HIGH ? "High" : "Low");
-        report.m_timeDue = now;
-        session->m_queue.Push(std::move(report));
     }
+    report.m_timeDue = now;
+    session.m_queue.Push(std::move(report));
 }
 
 int CDeviceSimulator::MillisecondsUntilNextEvent(const ClientSession* session,
@@ -513,11 +675,18 @@ int CDeviceSimulator::MillisecondsUntilNextEvent(const ClientSession* session,
         consider(m_timeNextToggle);
     }
     if (session != nullptr) {
-        if (!session->m_queue.IsEmpty()) {
+        // A frame that is due already waits for the socket to become writable instead.
+        if (!session->m_queue.IsEmpty() && session->m_queue.NextDue() > now) {
             consider(session->m_queue.NextDue());
         }
         if (session->m_bFloodGenerating && m_options.m_nFloodSeconds > 0) {
             consider(session->m_timeFloodEnd);
+        }
+        if (session->m_bStalled) {
+            consider(session->m_timeStalled + milliseconds(m_options.m_nClientTimeoutMs));
+        }
+        if (session->m_bPeerClosed && !session->m_queue.IsEmpty()) {
+            consider(DrainDeadline(*session));
         }
     }
     return wait;
@@ -528,7 +697,12 @@ void CDeviceSimulator::FinishClient(ClientSession& session) {
         EndFlood(session, false);
     }
     const std::string requests = std::to_string(session.m_nRequests) + " request(s)";
-    if (m_bStop || session.m_bLost) {
+    if (session.m_bDropped) {
+        // What it did not take is thrown away; the next client is served.
+        session.m_socket.Reset();
+        Log(session.m_strName + ": connection reset");
+        Update([](SimulatorCounters& c) { ++c.m_nClientsDropped; });
+    } else if (m_bStop || session.m_bLost) {
         session.m_socket.Close();
         Log(session.m_strName +
             (m_bStop && !session.m_bLost ? ": closed, the simulator stops" : ": disconnected"));

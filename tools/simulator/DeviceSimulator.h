@@ -2,10 +2,11 @@
 // thread, and answers requests as the options say. Usable in-process by tests.
 #pragma once
 
+#include "connection/PortableSocket.h"
 #include "protocol/DioFrame.h"
 #include "tools/simulator/DioDevice.h"
 #include "tools/simulator/OutputQueue.h"
-#include "connection/PortableSocket.h"
+#include "tools/simulator/RequestFramer.h"
 #include "tools/simulator/SimulatorOptions.h"
 
 #include <atomic>
@@ -33,6 +34,8 @@ struct SimulatorCounters {
     std::uint64_t m_nReportsSent = 0;    // unsolicited reports of input level changes sent
     std::uint64_t m_nFloodedBytes = 0;   // flood bytes sent
     std::uint64_t m_nFloodsDone = 0;     // floods that ran to their limit
+    std::uint64_t m_nClientsDropped = 0; // clients reset for not taking what was sent to them
+    std::size_t m_nMostQueuedFrames = 0; // the longest the output queue has been
     bool m_bClientConnected = false;
 };
 
@@ -77,15 +80,32 @@ private:
     void Serve();
     void ServeClient(CPortableSocket client, const std::string& peer);
     void HandleReceived(ClientSession& session, const std::uint8_t* data, std::size_t length);
+    // Answers the requests received as long as their answers fit the queue.
+    void ServePending(ClientSession& session);
+    void ServeRequest(ClientSession& session, const SimFrame& frame);
+    // Sends what is ready while the socket takes it; false when the connection is lost.
     bool SendReady(ClientSession& session);
+    // Records that count bytes from the front of the queue went out: prints each frame as
+    // it starts and counts each one done.
+    void Consumed(ClientSession& session, std::size_t count, SimClock::time_point now);
     void FeedFlood(ClientSession& session, SimClock::time_point now);
     // Prints the flood's total; complete is false when the connection ended it early.
     void EndFlood(ClientSession& session, bool complete);
     void RunToggles(SimClock::time_point now, ClientSession* session);
+    // Queues the reports that found the queue full, as far as there is room now.
+    void ReportCoalesced(ClientSession& session, SimClock::time_point now);
+    void PushReport(ClientSession& session, int dio, DioModeState value, SimClock::time_point now);
+    void NoteQueueLength(ClientSession& session);
+    // True (with a console line) when the client is to be dropped: it took nothing of a frame
+    // that was ready for the client time-out, or it ended its side and has not taken its
+    // answers the time-out after the last was due.
+    bool IsOverdue(ClientSession& session, SimClock::time_point now);
+    SimClock::time_point DrainDeadline(const ClientSession& session) const;
     int MillisecondsUntilNextEvent(const ClientSession* session, SimClock::time_point now) const;
     void FinishClient(ClientSession& session);
 
     void Log(const std::string& line);
+    bool ShowsDumps() const;
     // The header line, then the dump ('>' sent to the client, '<' received from it).
     void LogDump(const std::string& header, bool sent, const std::uint8_t* data,
                  std::size_t length);

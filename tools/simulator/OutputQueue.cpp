@@ -37,6 +37,24 @@ std::span<const std::uint8_t> COutputQueue::Ready(SimClock::time_point now) cons
     return std::span<const std::uint8_t>(bytes.data() + m_nOffset, m_nPieceEnd - m_nOffset);
 }
 
+std::size_t COutputQueue::GatherWhole(SimClock::time_point now, std::size_t maxBytes,
+                                      std::vector<std::uint8_t>& out) const {
+    out.clear();
+    if (!IsFrontUnsent()) {
+        return 0;
+    }
+    std::size_t count = 0;
+    for (const SimOutgoing& frame : m_frames) {
+        if (frame.m_vecPieces.size() != 1 || frame.m_timeDue > now ||
+            (count > 0 && out.size() + frame.m_vecBytes.size() > maxBytes)) {
+            break;
+        }
+        out.insert(out.end(), frame.m_vecBytes.begin(), frame.m_vecBytes.end());
+        ++count;
+    }
+    return count;
+}
+
 bool COutputQueue::Consume(std::size_t count, SimClock::time_point now) {
     if (m_frames.empty()) {
         return false;

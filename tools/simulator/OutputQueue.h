@@ -15,6 +15,10 @@
 
 using SimClock = std::chrono::steady_clock;
 
+// The most frames the simulator lets wait for one client. Requests are answered only while
+// their answers fit; toggle reports that find the queue full are coalesced.
+constexpr std::size_t SIM_MAX_QUEUED_FRAMES = 4096;
+
 enum class SimFrameKind {
     Reply,  // the answer to a request
     Junk,   // a frame of an unknown code, ahead of an answer
@@ -41,8 +45,9 @@ public:
     bool IsEmpty() const { return m_frames.empty(); }
     std::size_t Count() const { return m_frames.size(); }
 
-    // The front frame; only when not empty.
+    // The front and the back frame; only when not empty.
     const SimOutgoing& Front() const { return m_frames.front(); }
+    const SimOutgoing& Back() const { return m_frames.back(); }
     // True while no byte of the front frame has been sent.
     bool IsFrontUnsent() const { return m_nPiece == 0 && m_nOffset == 0; }
 
@@ -50,6 +55,11 @@ public:
     SimClock::time_point NextDue() const;
     // What may be sent at now: the rest of the current piece, or nothing before it is due.
     std::span<const std::uint8_t> Ready(SimClock::time_point now) const;
+    // The front frames that may go at now in one send: each due, in one piece and unsent, their
+    // bytes together in out, no more than maxBytes unless the first alone is. Returns how many
+    // (0 when the front frame is partly sent or cut into pieces).
+    std::size_t GatherWhole(SimClock::time_point now, std::size_t maxBytes,
+                            std::vector<std::uint8_t>& out) const;
     // Records that the first count bytes of Ready() left at now. Returns true when that
     // completed the front frame, which is then removed.
     bool Consume(std::size_t count, SimClock::time_point now);

@@ -4,6 +4,7 @@
 #include "tools/simulator/DeviceProtocol.h"
 #include "tools/simulator/DioDevice.h"
 #include "tools/simulator/Ipv4Address.h"
+#include "tools/simulator/OutputQueue.h"
 
 #include <algorithm>
 #include <charconv>
@@ -233,6 +234,17 @@ std::string SimulatorHelpText() {
            "with a mode (0 Input, 1 Output) and a state (0 Low, 1 High), all Input/Low at start.\n"
            "One client at a time; the next is accepted when it has left. Each request and answer\n"
            "is printed as a dump ('<' received from the client, '>' sent to it).\n"
+           "\n"
+           "A client that takes nothing of what waits for it for " +
+           std::to_string(SimulatorOptions{}.m_nClientTimeoutMs / 1000) +
+           " s is reset, and so is one that\n"
+           "has ended its side and not taken its answers that long after the last was due; a\n"
+           "client that keeps reading, however slowly, is never dropped. At most " +
+           std::to_string(SIM_MAX_QUEUED_FRAMES) +
+           " frames\n"
+           "wait for a client: further requests are answered as room appears, and input\n"
+           "reports that find the queue full are coalesced (each such DIO is reported once,\n"
+           "with its level at that time).\n"
            "\n"
            "Options (--name value or --name=value):\n"
            "  --address ADDR      numeric IPv4 address to listen on (default 127.0.0.1;\n"

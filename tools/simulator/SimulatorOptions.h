@@ -34,6 +34,10 @@ struct SimulatorOptions {
     std::vector<int> m_vecToggleDios; // "Input" DIOs whose level flips by itself
     int m_nToggleMs = 1000;
     bool m_bQuiet = false; // no dumps of the traffic
+    // A client that takes no byte of what waits for it for this long, or that has ended its
+    // side and not taken its answers this long after the last was due, is dropped. Not on
+    // the command line; tests shorten it.
+    int m_nClientTimeoutMs = 10000;
     bool m_bHelp = false;
 
     bool Floods() const { return m_nFloodSeconds > 0 || m_nFloodBytes > 0; }
