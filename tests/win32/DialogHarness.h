@@ -117,6 +117,7 @@ public:
     using CMainDlg::m_ppReadButtons;
     using CMainDlg::m_ppStateCombos;
     using CMainDlg::m_ppWriteButtons;
+    using CMainDlg::OnClearLog;
 };
 
 // A harness whose dialog is a CTestMainDlg.

@@ -131,20 +131,36 @@ double CFloodingDevice::RequestArrivedAt(std::size_t n) const {
 }
 
 namespace real_input {
+namespace {
+// A mouse event, at a screen point when flags include a move.
+INPUT MouseInput(DWORD flags, POINT at = {}) {
+    INPUT input{};
+    input.type = INPUT_MOUSE;
+    input.mi.dx = at.x * 65535 / (::GetSystemMetrics(SM_CXSCREEN) - 1);
+    input.mi.dy = at.y * 65535 / (::GetSystemMetrics(SM_CYSCREEN) - 1);
+    input.mi.dwFlags = flags;
+    return input;
+}
+constexpr DWORD MOVE_TO = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
+} // namespace
+
 void Click(HWND hWnd, bool bRight) {
     RECT rect;
     ::GetWindowRect(hWnd, &rect);
-    const int width = ::GetSystemMetrics(SM_CXSCREEN);
-    const int height = ::GetSystemMetrics(SM_CYSCREEN);
-    INPUT inputs[3] = {};
-    for (INPUT& input : inputs)
-        input.type = INPUT_MOUSE;
-    inputs[0].mi.dx = ((rect.left + rect.right) / 2) * 65535 / (width - 1);
-    inputs[0].mi.dy = ((rect.top + rect.bottom) / 2) * 65535 / (height - 1);
-    inputs[0].mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
-    inputs[1].mi.dwFlags = bRight ? MOUSEEVENTF_RIGHTDOWN : MOUSEEVENTF_LEFTDOWN;
-    inputs[2].mi.dwFlags = bRight ? MOUSEEVENTF_RIGHTUP : MOUSEEVENTF_LEFTUP;
+    INPUT inputs[3] = {
+        MouseInput(MOVE_TO, {(rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2}),
+        MouseInput(bRight ? MOUSEEVENTF_RIGHTDOWN : MOUSEEVENTF_LEFTDOWN),
+        MouseInput(bRight ? MOUSEEVENTF_RIGHTUP : MOUSEEVENTF_LEFTUP)};
     ::SendInput(3, inputs, sizeof(INPUT));
+}
+
+void Drag(POINT from, POINT to) {
+    std::vector<INPUT> inputs{MouseInput(MOVE_TO, from), MouseInput(MOUSEEVENTF_LEFTDOWN)};
+    for (int step = 1; step <= 8; ++step)
+        inputs.push_back(MouseInput(
+            MOVE_TO, {from.x + (to.x - from.x) * step / 8, from.y + (to.y - from.y) * step / 8}));
+    inputs.push_back(MouseInput(MOUSEEVENTF_LEFTUP));
+    ::SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT));
 }
 
 void Type(const char* text) {

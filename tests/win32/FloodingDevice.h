@@ -64,6 +64,8 @@ private:
 namespace real_input {
 // Moves the pointer to the middle of the window and clicks the left (or right) button.
 void Click(HWND hWnd, bool bRight = false);
+// Presses the left button at one screen point, moves to the other and lets go.
+void Drag(POINT from, POINT to);
 // Types the characters (digits and letters) on the keyboard.
 void Type(const char* text);
 // Presses key (a virtual-key code) while the modifiers (VK_CONTROL, VK_SHIFT...) are held.

@@ -43,6 +43,28 @@ TEST(Responsiveness, RealInputGetsThroughWhileTheDeviceFloods) {
     EXPECT_TRUE(WaitUntil([&] { return h.Text(hStartEdit).find('7') != std::string::npos; },
                           std::chrono::milliseconds(static_cast<int>(kLimitMs))));
 
+    // The target model from the menu, with the keyboard: Alt+A, T, the second model.
+    real_input::Chord({VK_MENU}, 'A');
+    real_input::Type("t");
+    real_input::Chord({}, VK_DOWN);
+    real_input::Chord({}, VK_RETURN);
+    EXPECT_TRUE(WaitUntil([&] { return h.Item(2109) != nullptr; },
+                          std::chrono::milliseconds(static_cast<int>(kLimitMs))));
+
+    // Dragging the scroll bar's thumb moves the nine rows.
+    RECT bar;
+    ::GetWindowRect(h.Item(1003), &bar);
+    const int arrow = ::GetSystemMetrics(SM_CYVSCROLL);
+    const POINT thumb{(bar.left + bar.right) / 2, bar.top + arrow + 4};
+    real_input::Drag(thumb, {thumb.x, thumb.y + 40});
+    EXPECT_TRUE(WaitUntil(
+        [&] {
+            int pos = 0;
+            h.OnUiThread([&] { pos = h.TestDlg().m_nScrollPos; });
+            return pos > 0;
+        },
+        std::chrono::milliseconds(static_cast<int>(kLimitMs))));
+
     // Dis&connect: the device sees the half-close while it still floods.
     const double clicked = NowMs();
     real_input::Click(h.Item(1022));

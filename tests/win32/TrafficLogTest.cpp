@@ -216,6 +216,13 @@ TEST(TrafficLog, ClearLogEmptiesItAndTheNextAppendStartsAtTheBeginning) {
     EXPECT_EQ(h.LogText(), "");
     h.OnUiThread([&] { h.Dlg().AppendLog("Disconnected\r\n"); });
     EXPECT_EQ(h.LogText(), "Disconnected\r\n");
+
+    // Text received before the click, still on its way to the pane, goes too.
+    h.OnUiThread([&] {
+        std::thread([&] { h.Dlg().AppendLog("< 01 02 00 01 00\r\n"); }).join();
+        h.TestDlg().OnClearLog();
+    });
+    EXPECT_EQ(h.LogText(), "");
 }
 
 TEST(TrafficLog, LogUsesTheFixedPitchNinePointFont) {
@@ -476,8 +483,9 @@ TEST(TrafficLog, EveryRequestIsDumpedBeforeTheAnswerOfADeviceThatAnswersAtOnce) 
                 return;
         }
     });
+    // The Read command as the button gives it, without the button's drawing of each press.
     for (int i = 0; i < kRequests; ++i)
-        h.Click(2401);
+        h.Command(2401);
     device.join();
     // Each request is one ">" line of 5 bytes; each answer is 7 bytes, and the worker may
     // receive several in one chunk. No answer may come before its request.
