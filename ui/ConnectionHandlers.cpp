@@ -83,11 +83,13 @@ void CMainDlg::ScheduleApply(bool bMayApplyNow) {
         return;
     }
     // Too soon for the log: a device's answer still reaches its row at once.
-    if (now >= m_nextRowApply) {
+    if (bMayApplyNow && now >= m_nextRowApply) {
         CRowUpdateBatch rows;
         m_connection.TakeRowUpdates(rows);
-        ApplyRowUpdates(rows);
-        m_nextRowApply = now + ROW_APPLY_MIN_GAP;
+        if (!rows.Empty()) {
+            ApplyRowUpdates(rows);
+            m_nextRowApply = now + ROW_APPLY_MIN_GAP;
+        }
     }
     if (m_bApplyTimer)
         return;
