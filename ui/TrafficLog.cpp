@@ -71,9 +71,15 @@ void CTrafficLog::WriteToPane(const CString& text, bool bStartAfresh) {
     // Drawing is held back while the text changes and done once afterwards: the control would
     // otherwise repaint for each step, which costs more than the change itself.
     m_pane.SendMessage(WM_SETREDRAW, FALSE);
+    // A selection the operator made, or a match Find selected, outlives the append (an append
+    // moves the selection to the end), unless the lines it covers are trimmed away.
+    CHARRANGE kept{};
+    m_pane.SendMessage(EM_EXGETSEL, 0, reinterpret_cast<LPARAM>(&kept));
+    long removed = 0;
     const long length = m_pane.GetTextLength();
     const long trim = from > 0 || bStartAfresh ? length : LogCharsToTrim(length, incoming);
     if (trim >= length) {
+        removed = length;
         if (length > 0)
             m_pane.SetWindowText("");
     } else if (trim > 0) {
@@ -83,14 +89,18 @@ void CTrafficLog::WriteToPane(const CString& text, bool bStartAfresh) {
         if (cut < trim)
             cut = m_pane.LineIndex(static_cast<int>(line) + 1);
         if (cut < 0 || cut >= length) {
+            removed = length;
             m_pane.SetWindowText("");
         } else {
+            removed = cut;
             m_pane.SetSel(0, cut);
             m_pane.ReplaceSel("", FALSE);
         }
     }
     m_pane.SetSel(-1, -1);
     m_pane.ReplaceSel(pszNew, FALSE);
+    if (kept.cpMin < kept.cpMax && kept.cpMin >= removed)
+        m_pane.SetSel(kept.cpMin - removed, kept.cpMax - removed);
     m_pane.SendMessage(WM_SETREDRAW, TRUE);
     m_pane.RedrawWindow(nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME);
     // A capture that failed on the way is reported here, on the interface thread.

@@ -660,6 +660,10 @@ TEST(TrafficLog, FindWithTheKeyboardSelectsMatchesUpAndDownAndSaysWhenThereIsNon
     ASSERT_TRUE(WaitUntil([&] { return HasFocus(h, h.Item(1006)); }));
     real_input::Chord({}, VK_F3);
     EXPECT_TRUE(WaitUntil([&] { return selected(second); }));
+    // New traffic does not take the match away.
+    h.OnUiThread([&] { h.Dlg().LogTraffic(0, other, 4); });
+    h.LogText();
+    EXPECT_TRUE(selected(second));
     real_input::Chord({}, VK_F3);
     ASSERT_TRUE(WaitUntil([&] { return !h.Boxes().empty(); }));
     EXPECT_EQ(h.Boxes()[0].text, "Cannot find \"05 02 00 0a\"");
