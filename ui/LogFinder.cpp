@@ -12,7 +12,8 @@ CLogFinder::CLogFinder(CWnd& owner, CRichEditCtrl& pane) : m_owner(owner), m_pan
 }
 
 CLogFinder::~CLogFinder() {
-    if (m_hDialog != nullptr)
+    // Normally gone already, with the window that owns it.
+    if (m_hDialog != nullptr && ::IsWindow(m_hDialog))
         ::DestroyWindow(m_hDialog);
 }
 
