@@ -4,6 +4,7 @@
 // device, so that both meet the same machine and the same serving thread.
 //
 //   build/native/bench/bench_cli [rounds]
+#include "bench/BenchStats.h"
 #include "cli/CliSession.h"
 #include "protocol/DioFrame.h"
 #include "tools/simulator/DeviceSimulator.h"
@@ -29,11 +30,6 @@ protected:
 
 double Microseconds(Clock::duration d) {
     return std::chrono::duration<double, std::micro>(d).count();
-}
-
-double Percentile(std::vector<double> values, double p) {
-    std::sort(values.begin(), values.end());
-    return values.empty() ? 0 : values[static_cast<std::size_t>(p * double(values.size() - 1))];
 }
 
 bool StartDevice(CDeviceSimulator& device) {

@@ -13,8 +13,11 @@
 //
 //   tools/wine-exec.sh build/win/bench/bench_flood.exe [seconds] [--no-capture] [--timestamps]
 #include "bench/BenchClock.h"
+#include "bench/BenchStats.h"
+#include "bench/SelectionWatch.h"
 #include "tests/win32/DialogHarness.h"
 #include "tests/win32/FloodingDevice.h"
+#include "tests/win32/RealInput.h"
 
 #include <psapi.h>
 
@@ -57,29 +60,12 @@ std::vector<std::uint8_t> DumpedBytes(const std::string& log, bool& onlyDumps) {
     return bytes;
 }
 
-double Percentile(std::vector<double> values, double p) {
-    if (values.empty())
-        return 0;
-    std::sort(values.begin(), values.end());
-    return values[static_cast<std::size_t>(p * static_cast<double>(values.size() - 1))];
-}
-
 SIZE_T g_peakMemory = 0;
 void SampleMemory() {
     PROCESS_MEMORY_COUNTERS counters{};
     counters.cb = sizeof counters;
     ::GetProcessMemoryInfo(::GetCurrentProcess(), &counters, sizeof counters);
     g_peakMemory = std::max(g_peakMemory, counters.WorkingSetSize);
-}
-
-// When row 3's state selector last had its selection set (by the device's answer).
-std::atomic<double> g_selectedAt{0};
-
-LRESULT CALLBACK WatchSelection(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
-                                DWORD_PTR) {
-    if (message == CB_SETCURSEL)
-        g_selectedAt = NowMs();
-    return ::DefSubclassProc(hWnd, message, wParam, lParam);
 }
 
 struct Latencies {

@@ -56,8 +56,8 @@ int main() {
         });
     };
 
-    std::printf("log cap %ld characters, trimmed to %ld; the worker waits beyond %zu pending\n",
-                LOG_CAP_CHARS, LOG_TRIM_TO_CHARS, LOG_PENDING_LIMIT);
+    std::printf("log cap %ld characters, trimmed to %ld; a paced apply writes up to %zu\n",
+                LOG_CAP_CHARS, LOG_TRIM_TO_CHARS, LOG_APPLY_MAX_CHARS);
     std::printf("%-44s %10s %10s\n", "interface thread busy with", "median ms", "worst ms");
 
     const BYTE request[] = {0x01, 0x02, 0x00, 0x01, 0x03};
@@ -73,8 +73,8 @@ int main() {
         std::printf("one request dump, log at %-7ld chars        %10.1f %10.1f\n", size, one.median,
                     one.worst);
     }
-    // Up to what waits when the worker stops to wait: the pending limit and one more dump.
-    for (long batch : {4500L, 9000L, static_cast<long>(LOG_PENDING_LIMIT) + 4500L}) {
+    // A paced apply's most, and what a flush takes when more has waited.
+    for (long batch : {static_cast<long>(LOG_APPLY_MAX_CHARS), 9000L, 20884L}) {
         const std::string text = Dumps(batch);
         fillTo(LOG_CAP_CHARS / 2);
         const Timing t = Measure(5, [&] {
@@ -88,7 +88,7 @@ int main() {
                     t.median, t.worst);
     }
     {
-        const std::string text = Dumps(static_cast<long>(LOG_PENDING_LIMIT) + 4500L);
+        const std::string text = Dumps(20884L);
         const Timing t = Measure(5, [&] {
             fillTo(LOG_CAP_CHARS - 1000);
             return onUi([&] {

@@ -4,6 +4,8 @@
 //
 //   tools/wine-exec.sh build/win/bench/bench_round_trip.exe [rounds]
 #include "bench/BenchClock.h"
+#include "bench/BenchStats.h"
+#include "bench/SelectionWatch.h"
 #include "tests/win32/DialogHarness.h"
 #include "tests/win32/TestPeer.h"
 
@@ -18,21 +20,6 @@ namespace {
 double Median(std::vector<double> values) {
     std::sort(values.begin(), values.end());
     return values.empty() ? 0 : values[values.size() / 2];
-}
-
-double Percentile(std::vector<double> values, double p) {
-    std::sort(values.begin(), values.end());
-    return values.empty() ? 0 : values[static_cast<std::size_t>(p * double(values.size() - 1))];
-}
-
-// When row 0's mode selector last had its selection set (by the reply).
-std::atomic<double> g_selectedAt{0};
-
-LRESULT CALLBACK WatchSelection(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
-                                DWORD_PTR) {
-    if (message == CB_SETCURSEL)
-        g_selectedAt = NowMs();
-    return ::DefSubclassProc(hWnd, message, wParam, lParam);
 }
 
 // Answers every 5-byte read with a 7-byte reply for DIO 0, alternating its values.

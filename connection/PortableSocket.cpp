@@ -89,34 +89,25 @@ NativeSocket Native(std::intptr_t handle) {
     return static_cast<NativeSocket>(handle);
 }
 
-std::string ErrorText(const char* what, int error) {
+// The errors worth a plain word, by the platform's own codes.
 #ifdef _WIN32
-    if (error == WSAEADDRINUSE) {
-        return "the port is in use";
-    }
-    if (error == WSAEADDRNOTAVAIL) {
-        return "the address is not one of this computer's";
-    }
-    if (error == WSAECONNREFUSED) {
-        return "connection refused";
-    }
-    if (error == WSAENETUNREACH || error == WSAEHOSTUNREACH) {
-        return "no route to the host";
-    }
+constexpr int CODE_IN_USE = WSAEADDRINUSE, CODE_NOT_LOCAL = WSAEADDRNOTAVAIL,
+              CODE_REFUSED = WSAECONNREFUSED, CODE_NET_UNREACHABLE = WSAENETUNREACH,
+              CODE_HOST_UNREACHABLE = WSAEHOSTUNREACH;
 #else
-    if (error == EADDRINUSE) {
-        return "the port is in use";
-    }
-    if (error == EADDRNOTAVAIL) {
-        return "the address is not one of this computer's";
-    }
-    if (error == ECONNREFUSED) {
-        return "connection refused";
-    }
-    if (error == ENETUNREACH || error == EHOSTUNREACH) {
-        return "no route to the host";
-    }
+constexpr int CODE_IN_USE = EADDRINUSE, CODE_NOT_LOCAL = EADDRNOTAVAIL, CODE_REFUSED = ECONNREFUSED,
+              CODE_NET_UNREACHABLE = ENETUNREACH, CODE_HOST_UNREACHABLE = EHOSTUNREACH;
 #endif
+
+std::string ErrorText(const char* what, int error) {
+    if (error == CODE_IN_USE)
+        return "the port is in use";
+    if (error == CODE_NOT_LOCAL)
+        return "the address is not one of this computer's";
+    if (error == CODE_REFUSED)
+        return "connection refused";
+    if (error == CODE_NET_UNREACHABLE || error == CODE_HOST_UNREACHABLE)
+        return "no route to the host";
     return std::string(what) + " failed (error " + std::to_string(error) + ")";
 }
 

@@ -15,9 +15,6 @@ constexpr auto APPLY_MIN_GAP = std::chrono::milliseconds(10);
 // not more often than this: each one re-arms the receive path's signal, and a stream of
 // posted signals would keep input waiting.
 constexpr auto ROW_APPLY_MIN_GAP = std::chrono::milliseconds(5);
-// Log text written into the pane by one paced apply: one trim and one append of this size
-// stay cheap even in Wine's rich edit. More waits for the next apply (or is overtaken).
-constexpr std::size_t APPLY_MAX_LOG_CHARS = 4 * 1024;
 } // namespace
 
 void CMainDlg::OnConnect() {
@@ -79,7 +76,7 @@ LRESULT CMainDlg::OnConnectionReceived(WPARAM, LPARAM) {
 void CMainDlg::ScheduleApply(bool bMayApplyNow) {
     const auto now = std::chrono::steady_clock::now();
     if (bMayApplyNow && !m_bApplyTimer && now >= m_nextApply) {
-        ApplyReceived(APPLY_MAX_LOG_CHARS);
+        ApplyReceived(LOG_APPLY_MAX_CHARS);
         return;
     }
     // Too soon for the log: a device's answer still reaches its row at once.
@@ -98,7 +95,7 @@ void CMainDlg::ScheduleApply(bool bMayApplyNow) {
     if (::SetTimer(m_hWnd, APPLY_TIMER, static_cast<UINT>(wait.count()), nullptr) != 0)
         m_bApplyTimer = true;
     else
-        ApplyReceived(APPLY_MAX_LOG_CHARS);
+        ApplyReceived(LOG_APPLY_MAX_CHARS);
 }
 
 void CMainDlg::OnTimer(UINT_PTR nIDEvent) {
@@ -106,7 +103,7 @@ void CMainDlg::OnTimer(UINT_PTR nIDEvent) {
         Default();
         return;
     }
-    ApplyReceived(APPLY_MAX_LOG_CHARS);
+    ApplyReceived(LOG_APPLY_MAX_CHARS);
 }
 
 void CMainDlg::ApplyReceived(std::size_t maxChars) {

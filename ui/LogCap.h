@@ -13,8 +13,9 @@
 constexpr long LOG_CAP_CHARS = 48000;
 // A trim cuts the log down so that with the new text it holds this many characters.
 constexpr long LOG_TRIM_TO_CHARS = 32000;
-// Text waiting for the pane beyond this makes the receive worker wait for the pane to take it.
-constexpr std::size_t LOG_PENDING_LIMIT = 16 * 1024;
+// Log text written into the pane by one paced apply: a trim and an append of this size stay
+// cheap even in Wine's rich edit. More waits for the next apply (or is overtaken).
+constexpr std::size_t LOG_APPLY_MAX_CHARS = 4 * 1024;
 // The control's own text limit: above anything the cap lets in, so it never cuts text off.
 constexpr long LOG_CONTROL_LIMIT = 4 * LOG_CAP_CHARS;
 

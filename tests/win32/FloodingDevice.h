@@ -8,7 +8,6 @@
 
 #include <atomic>
 #include <cstdint>
-#include <initializer_list>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -58,16 +57,3 @@ private:
     std::vector<std::vector<std::uint8_t>> m_pendingAnswers; // sent between two flood blocks
     std::size_t m_nReads = 0;
 };
-
-// Real input, through the window system's hardware input queue (SendInput), as a mouse click
-// or typing reaches a program: it waits behind nothing the program posts or sends itself.
-namespace real_input {
-// Moves the pointer to the middle of the window and clicks the left (or right) button.
-void Click(HWND hWnd, bool bRight = false);
-// Presses the left button at one screen point, moves to the other and lets go.
-void Drag(POINT from, POINT to);
-// Types the characters (digits and letters) on the keyboard.
-void Type(const char* text);
-// Presses key (a virtual-key code) while the modifiers (VK_CONTROL, VK_SHIFT...) are held.
-void Chord(std::initializer_list<WORD> modifiers, WORD key);
-} // namespace real_input

@@ -4,6 +4,7 @@
 #include "bench/BenchClock.h"
 #include "tests/win32/DialogHarness.h"
 #include "tests/win32/FloodingDevice.h"
+#include "tests/win32/RealInput.h"
 
 #include <gtest/gtest.h>
 

@@ -6,6 +6,7 @@
 #include "res/resource.h"
 #include "tests/win32/DialogHarness.h"
 #include "tests/win32/FloodingDevice.h"
+#include "tests/win32/RealInput.h"
 #include "ui/LogCap.h"
 #include "protocol/TrafficDump.h"
 
