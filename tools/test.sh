@@ -3,6 +3,7 @@
 # AddressSanitizer and UndefinedBehaviorSanitizer with a short fuzzing run, and the Windows
 # program and its tests cross-built with mingw-w64 and run under Wine on a virtual display.
 # Ends with one ctest summary of all three builds; exits non-zero when any test fails.
+# Arguments go to that ctest run: tools/test.sh -R 'win\.TrafficLog' --repeat until-fail:5
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$root"
@@ -94,4 +95,4 @@ subdirs("$root/build/asan")
 subdirs("$root/build/win")
 CTEST
 echo "== tests"
-ctest --test-dir build/all --output-on-failure -j "$jobs" --timeout 300
+ctest --test-dir build/all --output-on-failure -j "$jobs" --timeout 300 "$@"
