@@ -462,7 +462,7 @@ TEST(TrafficLog, CtrlSOpensTheStandardSaveDialog) {
 int WSAAPI SendThenDawdle(SOCKET s, const char* pData, int nLength, int nFlags) {
     const int sent = ::send(s, pData, nLength, nFlags);
     // The answer is on its way while send has not returned yet.
-    ::Sleep(2);
+    ::Sleep(1);
     return sent;
 }
 
