@@ -89,6 +89,13 @@ NativeSocket Native(std::intptr_t handle) {
     return static_cast<NativeSocket>(handle);
 }
 
+// What a send or receive that failed with error (not an interruption) comes to.
+SocketIo FailedIo(int error) {
+    if (IsWouldBlock(error))
+        return SocketIo::WouldBlock;
+    return IsReset(error) ? SocketIo::Reset : SocketIo::Failed;
+}
+
 // The errors worth a plain word, by the platform's own codes.
 #ifdef _WIN32
 constexpr int CODE_IN_USE = WSAEADDRINUSE, CODE_NOT_LOCAL = WSAEADDRNOTAVAIL,
@@ -397,13 +404,9 @@ SocketIo CPortableSocket::Send(const std::uint8_t* data, std::size_t length, std
             return SocketIo::Done;
         }
         const int error = LastError();
-        if (IsInterrupted(error)) {
-            continue;
+        if (!IsInterrupted(error)) {
+            return FailedIo(error);
         }
-        if (IsWouldBlock(error)) {
-            return SocketIo::WouldBlock;
-        }
-        return IsReset(error) ? SocketIo::Reset : SocketIo::Failed;
     }
 }
 
@@ -420,13 +423,9 @@ SocketIo CPortableSocket::Receive(std::uint8_t* data, std::size_t capacity, std:
             return SocketIo::Closed;
         }
         const int error = LastError();
-        if (IsInterrupted(error)) {
-            continue;
+        if (!IsInterrupted(error)) {
+            return FailedIo(error);
         }
-        if (IsWouldBlock(error)) {
-            return SocketIo::WouldBlock;
-        }
-        return IsReset(error) ? SocketIo::Reset : SocketIo::Failed;
     }
 }
 
