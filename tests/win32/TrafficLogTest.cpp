@@ -353,11 +353,22 @@ std::string ClipboardText() {
     return text;
 }
 
-void ClearClipboard() {
+// Empties the clipboard; answers its sequence number from then on.
+DWORD ClearClipboard() {
     if (::OpenClipboard(nullptr)) {
         ::EmptyClipboard();
         ::CloseClipboard();
     }
+    return ::GetClipboardSequenceNumber();
+}
+
+// The text on the clipboard once something has replaced what it held at sequence. It is only
+// opened after that: opening it while the pane copies would make the pane's copy fail.
+std::string CopiedText(DWORD sequence) {
+    WaitUntil([&] { return ::GetClipboardSequenceNumber() != sequence; });
+    std::string text;
+    WaitUntil([&] { return !(text = ClipboardText()).empty(); });
+    return text;
 }
 
 bool HasFocus(const CDialogHarness& h, HWND hWnd) {
@@ -409,21 +420,21 @@ TEST(TrafficLog, ContextMenuAndKeysOfThePaneWorkWithRealInput) {
     ASSERT_TRUE(WaitUntil([&] { return AllSelected(h); }));
 
     // The menu key, with a selection: Copy is enabled, and "c" copies it.
-    ClearClipboard();
+    DWORD clipboard = ClearClipboard();
     real_input::Chord({}, VK_APPS);
     ASSERT_TRUE(WaitForMenu(hMenu));
     EXPECT_EQ(MenuItems(hMenu).front(), "&Copy");
     real_input::Type("c");
-    EXPECT_TRUE(WaitUntil([&] { return ClipboardText() == text; })) << ClipboardText();
+    EXPECT_EQ(CopiedText(clipboard), text);
 
     // Ctrl+A and Ctrl+C in the read-only pane, after a click has dropped the selection.
     real_input::Click(hPane);
     ASSERT_TRUE(WaitUntil([&] { return !AllSelected(h); }));
-    ClearClipboard();
+    clipboard = ClearClipboard();
     real_input::Chord({VK_CONTROL}, 'A');
     ASSERT_TRUE(WaitUntil([&] { return AllSelected(h); }));
     real_input::Chord({VK_CONTROL}, 'C');
-    EXPECT_TRUE(WaitUntil([&] { return ClipboardText() == text; })) << ClipboardText();
+    EXPECT_EQ(CopiedText(clipboard), text);
 
     // "s" in the menu is Save Log As, and Ctrl+S is too, wherever the focus is: here in the
     // target field. "l" clears the log.
