@@ -126,23 +126,24 @@ bool CDeviceConnection::StartWorker() {
     return m_pWorker != nullptr;
 }
 
-int CDeviceConnection::Send(const std::uint8_t* pData, std::size_t nLength) {
+bool CDeviceConnection::WaitForRoom() const {
     // A request is a few bytes: a socket that reports room takes it whole without blocking.
     fd_set writable;
     FD_ZERO(&writable);
     FD_SET(Socket(), &writable);
     timeval wait{0, SEND_WAIT_MS * 1000};
-    if (::select(0, nullptr, &writable, nullptr, &wait) != 1)
-        return -1;
-    return g_pfnSocketSend(Socket(), reinterpret_cast<const char*>(pData),
-                           static_cast<int>(nLength), 0);
+    return ::select(0, nullptr, &writable, nullptr, &wait) == 1;
 }
 
 int CDeviceConnection::SendAndLog(const std::uint8_t* pData, std::size_t nLength) {
+    // Waited for without the lock: the worker never waits for a device that stopped reading.
+    const bool bRoom = WaitForRoom();
     // The worker appends under the same lock, so a reply that arrives while send is still
-    // returning waits for the request's dump. The wait is bounded by Send's own.
+    // returning waits for the request's dump.
     CSingleLock lock(m_lock);
-    const int sent = Send(pData, nLength);
+    const int sent = bRoom ? g_pfnSocketSend(Socket(), reinterpret_cast<const char*>(pData),
+                                             static_cast<int>(nLength), 0)
+                           : -1;
     // The time is read as soon as send returns.
     const std::string stamp = m_bTimestamps ? LocalLogTimeNow() : std::string();
     AppendLocked(FormatTrafficDump(TrafficDirection::Sent, pData, sent, m_dumpStyle), stamp);

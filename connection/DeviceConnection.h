@@ -52,13 +52,12 @@ public:
     bool Open(const char* pszAddress, std::uint16_t port);
     // Starts the worker for the open connection; false when it cannot be started.
     bool StartWorker();
-    // Sends one request whole, or nothing: when the socket cannot take more within a short
-    // wait (a device that stopped reading), nothing is sent and -1 is answered, as for a
-    // failed send. Otherwise what send answered.
-    int Send(const std::uint8_t* pData, std::size_t nLength);
-    // Sends as Send does and appends the dump of what send took to the log, both with the
-    // receive path held: a reply the worker receives is dumped after its request, however
-    // fast the device answers. Answers what Send answered.
+    // Sends one request whole, or nothing, and appends the dump of what send took to the log.
+    // When the socket cannot take more within a short wait (a device that stopped reading),
+    // nothing is sent and the dump is the bare mark, as for a failed send. The send and its
+    // dump happen with the receive path held (the wait before them does not): a reply the
+    // worker receives is dumped after its request, however fast the device answers. Answers
+    // what send answered, or -1.
     int SendAndLog(const std::uint8_t* pData, std::size_t nLength);
     // Asks to disconnect: no more sending; the connection ends when the device closes.
     void ShutdownSend();
@@ -92,6 +91,8 @@ public:
 private:
     friend UINT ReceiveThreadProc(LPVOID pParam);
     UINT ReceiveLoop();
+    // Whether the socket can take a request within a short wait.
+    bool WaitForRoom() const;
     // With m_lock held: the tap, then the hand-off.
     void AppendLocked(std::string text, std::string_view linePrefix = {});
 
