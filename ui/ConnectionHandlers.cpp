@@ -52,6 +52,7 @@ bool CMainDlg::StartReceiveWorker() {
 
 void CMainDlg::ShowConnectedState(bool bConnected) {
     m_btnConnect.SetWindowText(bConnected ? "Dis&connect" : "&Connect");
+    m_btnConnect.EnableWindow(TRUE);
     m_btnMultiWrite.EnableWindow(bConnected);
     m_btnMultiRead.EnableWindow(bConnected);
     EnableRowButtons(bConnected);
@@ -64,7 +65,6 @@ LRESULT CMainDlg::OnConnectionClosed(WPARAM, LPARAM) {
     ShowConnectedState(false);
     // After every received dump, which all wait in the hand-off already.
     AppendLog("Disconnected\r\n");
-    m_btnConnect.EnableWindow(TRUE);
     return 0;
 }
 
