@@ -37,6 +37,13 @@ TEST(Responsiveness, RealInputGetsThroughWhileTheDeviceFloods) {
             << "answer " << i << " did not reach its row";
     }
 
+    // Write: its request reaches the wire too.
+    const double clickedWrite = NowMs();
+    real_input::Click(h.Item(2304));
+    ASSERT_TRUE(WaitUntil([&] { return device.Requests() > 5; }, std::chrono::seconds(10)))
+        << "the Write click never reached the wire";
+    EXPECT_LT(device.RequestArrivedAt(5) - clickedWrite, kLimitMs);
+
     // Typing into a range box.
     const HWND hStartEdit = reinterpret_cast<HWND>(h.Send(h.Item(1011), CBEM_GETEDITCONTROL));
     real_input::Click(hStartEdit);
