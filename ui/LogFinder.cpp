@@ -1,6 +1,7 @@
 #include "ui/LogFinder.h"
 
 #include "platform/CString.h"
+#include "platform/WinApp.h"
 
 #include <string>
 
@@ -70,7 +71,10 @@ void CLogFinder::Search(bool bDown) {
         from = bDown ? 0 : static_cast<long>(text.size());
     const auto at = FindInText(text, m_szWhat, from < 0 ? 0 : static_cast<std::size_t>(from), how);
     if (!at) {
-        m_owner.MessageBox(FormatString("Cannot find \"%s\"", m_szWhat).c_str());
+        // Owned by the Find dialog while it is open, so that it cannot search again (and stack
+        // a second box) until this one is answered.
+        ::MessageBoxA(m_hDialog != nullptr ? m_hDialog : m_owner.m_hWnd,
+                      FormatString("Cannot find \"%s\"", m_szWhat).c_str(), AfxGetAppName(), MB_OK);
         return;
     }
     const auto start = static_cast<long>(*at);

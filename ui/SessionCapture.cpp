@@ -30,6 +30,7 @@ void CSessionCapture::Close() {
     m_hFile = INVALID_HANDLE_VALUE;
     m_buffer.clear();
     m_nWritten = 0;
+    m_path.clear();
 }
 
 bool CSessionCapture::Start() {
@@ -66,7 +67,9 @@ bool CSessionCapture::Start() {
 }
 
 void CSessionCapture::Fail(const char* pszWhat, DWORD nError) {
-    m_problem = FormatString("%s %s: %s", pszWhat, m_path.c_str(), SystemErrorText(nError).c_str());
+    m_problem = m_path.empty() ? FormatString("%s: %s", pszWhat, SystemErrorText(nError).c_str())
+                               : FormatString("%s %s: %s", pszWhat, m_path.c_str(),
+                                              SystemErrorText(nError).c_str());
     m_bProblemTaken = false;
     // The file, when there is one, stays until the next start: a copy may be reading it.
     m_buffer.clear();

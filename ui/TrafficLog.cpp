@@ -192,10 +192,17 @@ bool CTrafficLog::SaveTo(HWND hOwner, const CString& path) {
         return false;
     };
 
-    HANDLE hOut = ::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (hOut == INVALID_HANDLE_VALUE)
-        return fail(::GetLastError());
+    // Written to a new file beside the chosen one, which takes its place only once it is whole:
+    // a save that fails half-way leaves a file that was there as it was.
+    CString partPath;
+    HANDLE hOut = INVALID_HANDLE_VALUE;
+    for (int n = 1; hOut == INVALID_HANDLE_VALUE; ++n) {
+        partPath = FormatString("%s.%d.tmp", path.c_str(), n);
+        hOut = ::CreateFileA(partPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                             FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (hOut == INVALID_HANDLE_VALUE && (::GetLastError() != ERROR_FILE_EXISTS || n == 100))
+            return fail(::GetLastError());
+    }
 
     const bool bWhole = m_capture.Complete();
     DWORD nError = 0;
@@ -214,10 +221,14 @@ bool CTrafficLog::SaveTo(HWND hOwner, const CString& path) {
         ok = false;
         nError = ::GetLastError();
     }
+    if (ok && !::MoveFileExA(partPath.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+        ok = false;
+        nError = ::GetLastError();
+    }
     if (bWaitCursor)
         ::SetCursor(hRestore);
     if (!ok) {
-        ::DeleteFileA(path.c_str());
+        ::DeleteFileA(partPath.c_str());
         return fail(nError != 0 ? nError : ERROR_WRITE_FAULT);
     }
     if (!bWhole) {
