@@ -9,9 +9,11 @@
 // The log keeps the whole session in its capture file meanwhile; --no-capture leaves it out
 // (the temporary folder is made one that does not exist), for comparison.
 //
-// --timestamps starts every log line with the time.
+// --timestamps starts every log line with the time. --rate=N paces the second flood's clicks
+// at N bytes per second instead of the line rate of a 100 Mbit/s link.
 //
 //   tools/wine-exec.sh build/win/bench/bench_flood.exe [seconds] [--no-capture] [--timestamps]
+//       [--rate=N]
 #include "bench/BenchClock.h"
 #include "bench/BenchStats.h"
 #include "bench/SelectionWatch.h"
@@ -26,6 +28,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <vector>
 
 namespace {
@@ -100,6 +103,16 @@ Latencies Clicks(const CDialogHarness& h, CFloodingDevice& device) {
     return result;
 }
 
+// "10 MB/s", "500 KB/s".
+std::string FormatRate(double bytesPerSecond) {
+    char text[32];
+    if (bytesPerSecond >= 1e6)
+        std::snprintf(text, sizeof text, "%g MB/s", bytesPerSecond / 1e6);
+    else
+        std::snprintf(text, sizeof text, "%g KB/s", bytesPerSecond / 1e3);
+    return text;
+}
+
 void Print(const char* what, const std::vector<double>& values) {
     std::printf("%-34s median %6.1f ms, 99th percentile %6.1f ms, worst %6.1f ms (%zu)\n", what,
                 Percentile(values, 0.5), Percentile(values, 0.99), Percentile(values, 1.0),
@@ -111,9 +124,12 @@ int main(int argc, char** argv) {
     const double seconds = argc > 1 ? std::atof(argv[1]) : 10.0;
     bool bCapture = true;
     bool bTimestamps = false;
+    double rate = kLineRate;
     for (int i = 2; i < argc; ++i) {
         bCapture = bCapture && std::strcmp(argv[i], "--no-capture") != 0;
         bTimestamps = bTimestamps || std::strcmp(argv[i], "--timestamps") == 0;
+        if (std::strncmp(argv[i], "--rate=", 7) == 0 && std::atof(argv[i] + 7) > 0)
+            rate = std::atof(argv[i] + 7);
     }
     if (!bCapture) {
         ::SetEnvironmentVariableA("TMP", "C:\\no-such-folder-for-kelvane");
@@ -175,7 +191,7 @@ int main(int argc, char** argv) {
     // 2. Real clicks, idle, during a flood at the line rate of a 100 Mbit/s link (no real
     // device can send faster), and during a flood as fast as loopback goes.
     const Latencies idle = Clicks(h, device);
-    device.SetRate(kLineRate);
+    device.SetRate(rate);
     device.StartFlood();
     const Latencies paced = Clicks(h, device);
     device.StopFlood();
@@ -199,11 +215,12 @@ int main(int argc, char** argv) {
     std::printf("rows show the last replies         %s\n", rowsApplied ? "yes" : "NO");
     Print("idle: click to wire", idle.toWire);
     Print("idle: click to answer in the row", idle.toRow);
-    Print("10 MB/s flood: click to wire", paced.toWire);
-    Print("10 MB/s flood: click to answer", paced.toRow);
+    const std::string pacedName = FormatRate(rate) + " flood: click to";
+    Print((pacedName + " wire").c_str(), paced.toWire);
+    Print((pacedName + " answer").c_str(), paced.toRow);
     Print("full flood: click to wire", flooded.toWire);
     Print("full flood: click to answer", flooded.toRow);
-    std::printf("clicks lost (idle, 10 MB/s, full)  %d, %d, %d\n", idle.lost, paced.lost,
+    std::printf("clicks lost (idle, paced, full)    %d, %d, %d\n", idle.lost, paced.lost,
                 flooded.lost);
     // The goal: p99 of click to wire at most 100 ms and the worst at most 250 ms over the idle
     // median; an answer in its row at most 300 ms over the idle median.
@@ -215,7 +232,9 @@ int main(int argc, char** argv) {
                    ? (answer ? "met" : "input met")
                    : "NOT met";
     };
-    std::printf("goal at 10 MB/s, at full speed     %s, %s\n", goal(paced), goal(flooded));
+    std::printf("goal at %s, at full speed%*s%s, %s\n", FormatRate(rate).c_str(),
+                static_cast<int>(std::max<std::size_t>(1, 12 - FormatRate(rate).size())), "",
+                goal(paced), goal(flooded));
     std::printf("peak working set                   %.1f MB\n",
                 static_cast<double>(g_peakMemory) / (1024.0 * 1024.0));
     return contiguous && rowsApplied ? 0 : 1;
