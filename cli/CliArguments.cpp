@@ -12,7 +12,9 @@ namespace {
 
 constexpr int MAX_DIO = 255;
 constexpr int MAX_MS = 86400000; // a day
-// A range write's payload, 2n + 2 bytes, must fit its one length byte.
+// A range read's answer (2n bytes) and a range write's request (2n + 2 bytes) must fit their
+// one length byte.
+constexpr int MAX_RANGE_READ = 127;
 constexpr int MAX_RANGE_WRITE = 126;
 
 std::string Lower(std::string text) {
@@ -124,7 +126,7 @@ Commands (run in order on one connection):
   write DIO MODE STATE  sets one DIO and waits for the acknowledgement; prints "DIO3 written"
                         MODE: input, output, in, out, 0 or 1; STATE: low, high, 0 or 1
                         (either case)
-  read-range START END  prints one line per DIO, as read does
+  read-range START END  prints one line per DIO, as read does (at most 127 DIOs)
   write-range START END MODE:STATE...
                         sets END-START+1 DIOs at once (at most 126), e.g. write-range 0 2
                         out:high in:low out:low, and waits for the acknowledgement
@@ -141,14 +143,17 @@ DIOs are 0 to 255. HOST is a host name, an IPv4 or an IPv6 address; HOST:PORT an
   adds "round", counted from 1.
 
 Exit status (every failure also prints one line "kelvane-cli: ..." on stderr):
-  0  every command was answered. Ctrl+C ends a watch or the pause between rounds at once;
-     during any other command it lets the answer awaited arrive first. Either way the
-     connection is closed in order and the status is 0 unless that answer failed.
-  1  an answer did not come in time or could not be used (the line names the command and
-     shows the bytes); what was printed before stays
-  2  usage: unknown command, bad number, wrong count of pairs, DIO above 255, START above END
-  3  cannot connect: the name does not resolve, the connection is refused or timed out
-  4  the device closed or reset the connection before every command was answered
+  0    every command was answered. Ctrl+C during a watch, a --repeat 0 run or the pause
+       between rounds ends with 0 too, after an orderly close.
+  1    an answer did not come in time or could not be used (the line names the command and
+       shows the bytes); what was printed before stays
+  2    usage: unknown command, bad number, wrong count of pairs, DIO above 255, START above
+       END, read-range of more than 127 DIOs, write-range of more than 126
+  3    cannot connect: the name does not resolve, the connection is refused or timed out
+  4    the device closed or reset the connection before every command was answered
+  130  Ctrl+C at any other time before every command was answered; it ends the wait for
+       an answer at once (a connect in progress first runs to its end: Ctrl+C again ends
+       the program there and then)
 
 Examples:
   kelvane-cli 192.168.0.50 write 3 out high --verify
@@ -243,13 +248,14 @@ bool ParseCliCommands(const std::vector<std::string>& words, std::vector<CliComm
                 error = name + ": START " + a + " is above END " + b;
                 return false;
             }
+            const int count = command.m_nLast - command.m_nFirst + 1;
+            const int most = write ? MAX_RANGE_WRITE : MAX_RANGE_READ;
+            if (count > most) {
+                error = name + ": one request " + (write ? "sets" : "reads") + " at most " +
+                        std::to_string(most) + " DIOs, not " + std::to_string(count);
+                return false;
+            }
             if (write) {
-                const int count = command.m_nLast - command.m_nFirst + 1;
-                if (count > MAX_RANGE_WRITE) {
-                    error = name + ": one request sets at most " + std::to_string(MAX_RANGE_WRITE) +
-                            " DIOs, not " + std::to_string(count);
-                    return false;
-                }
                 while (i < words.size() && !IsCommandWord(words[i])) {
                     const std::string& pair = words[i++];
                     const std::size_t colon = pair.find(':');

@@ -14,6 +14,8 @@ enum CliStatus {
     CLI_USAGE = 2,           // the command line is wrong
     CLI_CANNOT_CONNECT = 3,  // no connection could be made
     CLI_CONNECTION_LOST = 4, // the device closed or reset before every command was answered
+    CLI_INTERRUPTED = 130,   // Ctrl+C before every command was answered (not in a watch,
+                             // under --repeat 0 or between rounds)
 };
 
 enum class CliCommandKind { Read, Write, ReadRange, WriteRange, Watch };
@@ -57,7 +59,7 @@ CliRequest ParseCliArguments(int argc, const char* const* argv, CliArguments& ar
 bool SplitHostPort(const std::string& text, std::string& host, std::uint16_t& port, bool& hasPort);
 
 // Reads the command words after HOST into commands. False with a one-line error on an unknown
-// command, a missing or bad argument, a DIO above 255, a start above its end or a wrong count of
-// pairs.
+// command, a missing or bad argument, a DIO above 255, a start above its end, a range longer
+// than one request holds or a wrong count of pairs.
 bool ParseCliCommands(const std::vector<std::string>& words, std::vector<CliCommand>& commands,
                       std::string& error);

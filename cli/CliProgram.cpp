@@ -78,22 +78,28 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
 
     CCliSession session(arguments, out, err, wake.IsOpen() ? &wake : nullptr);
     int status = session.Connect();
-    if (status != CLI_OK) {
-        return status;
-    }
-    const int rounds = arguments.m_nRepeat;
-    for (int round = 1; rounds == 0 || round <= rounds; ++round) {
-        for (const CliCommand& command : arguments.m_vecCommands) {
-            status = session.RunCommand(command, arguments.m_bRepeat ? round : 0);
-            if (status != CLI_OK || session.Interrupted()) {
+    if (status == CLI_OK) {
+        const int rounds = arguments.m_nRepeat;
+        for (int round = 1; rounds == 0 || round <= rounds; ++round) {
+            for (const CliCommand& command : arguments.m_vecCommands) {
+                status = session.RunCommand(command, arguments.m_bRepeat ? round : 0);
+                if (status != CLI_OK || session.Interrupted()) {
+                    break;
+                }
+            }
+            if (status != CLI_OK || session.Interrupted() || round == rounds ||
+                !session.Pause(arguments.m_nIntervalMs)) {
                 break;
             }
         }
-        if (status != CLI_OK || session.Interrupted() || round == rounds ||
-            !session.Pause(arguments.m_nIntervalMs)) {
-            break;
+        // Rounds without end stop only this way: a round cut short is no failure.
+        if (status == CLI_INTERRUPTED && rounds == 0) {
+            status = CLI_OK;
         }
+        session.Close();
     }
-    session.Close();
+    if (status == CLI_INTERRUPTED) {
+        err << "kelvane-cli: interrupted before every command was answered\n" << std::flush;
+    }
     return status;
 }

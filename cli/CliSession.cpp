@@ -57,6 +57,8 @@ CCliSession::CCliSession(const CliArguments& arguments, std::ostream& out, std::
 int CCliSession::Connect() {
     ConnectFailure failure = ConnectFailure::None;
     std::string error;
+    // The name look-up and the connect are bounded by the connect time-out. A Ctrl+C meanwhile
+    // is seen by the first wait after them; a second one ends the program at once (main.cpp).
     m_socket = CPortableSocket::Connect(m_arguments.m_strHost, m_arguments.m_nPort,
                                         m_arguments.m_nConnectTimeoutMs, failure, error);
     if (!m_socket.IsOpen()) {
@@ -153,9 +155,14 @@ int CCliSession::Send(const CliCommand& command, const std::uint8_t* data, std::
             deadline = Clock::now() + std::chrono::milliseconds(m_arguments.m_nTimeoutMs);
         }
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
-        SocketWait wait{&m_socket, false, true};
-        if (left.count() <= 0 ||
-            WaitForSockets(std::span<SocketWait>(&wait, 1), static_cast<int>(left.count())) <= 0) {
+        SocketWait waits[2] = {{&m_socket, false, true}, {m_pWake, m_pWake != nullptr, false}};
+        if (left.count() > 0 && WaitForSockets(waits, static_cast<int>(left.count())) > 0 &&
+            waits[1].m_bReadable) {
+            m_pWake->DrainWake();
+            m_bInterrupted = true;
+            return CLI_INTERRUPTED;
+        }
+        if (left.count() <= 0 || !waits[0].m_bWritable) {
             return Fail(CLI_NO_ANSWER, command,
                         "the device took no request within " +
                             std::to_string(m_arguments.m_nTimeoutMs) + " ms");
@@ -268,10 +275,11 @@ int CCliSession::Exchange(const CliCommand& command, const std::uint8_t* data, s
                                 why + ")");
             }
         }
-        switch (ReceiveSome(deadline, false)) {
+        switch (ReceiveSome(deadline, true)) {
         case Receive::Data:
-        case Receive::Interrupted:
             break;
+        case Receive::Interrupted:
+            return CLI_INTERRUPTED;
         case Receive::TimedOut:
             return Fail(CLI_NO_ANSWER, command,
                         "no answer within " + std::to_string(m_arguments.m_nTimeoutMs) + " ms (" +
@@ -291,11 +299,13 @@ int CCliSession::Exchange(const CliCommand& command, const std::uint8_t* data, s
     }
 }
 
-int CCliSession::ReadBack(const CliCommand& command, int first, int last,
-                          std::vector<DioModeState>& values) {
+int CCliSession::ReadBack(const CliCommand& command, std::vector<DioModeState>& values) {
     values.clear();
+    const int first = command.m_nFirst;
+    const int last = command.m_nLast;
     Frame answer;
-    if (first == last) {
+    // A range is read with a range request even when it holds one DIO.
+    if (command.m_kind == CliCommandKind::Read || command.m_kind == CliCommandKind::Write) {
         const SingleReadFrame request = EncodeSingleRead(first);
         const int status = Exchange(
             command, request.data(), request.size(),
@@ -358,7 +368,7 @@ int CCliSession::RunCommand(const CliCommand& command, int round) {
     switch (command.m_kind) {
     case CliCommandKind::Read:
     case CliCommandKind::ReadRange: {
-        const int status = ReadBack(command, command.m_nFirst, command.m_nLast, values);
+        const int status = ReadBack(command, values);
         if (status != CLI_OK) {
             return status;
         }
@@ -397,7 +407,7 @@ int CCliSession::RunCommand(const CliCommand& command, int round) {
             },
             answer);
         if (status == CLI_OK && m_arguments.m_bVerify) {
-            status = ReadBack(command, command.m_nFirst, command.m_nLast, values);
+            status = ReadBack(command, values);
             for (std::size_t i = 0; status == CLI_OK && i < values.size(); ++i) {
                 const DioModeState& wanted = command.m_vecValues[i];
                 if (values[i].mode != wanted.mode || values[i].state != wanted.state) {

@@ -21,10 +21,11 @@ public:
     CCliSession(const CliArguments& arguments, std::ostream& out, std::ostream& err,
                 CPortableSocket* wake = nullptr);
 
-    // CLI_OK, or CLI_CANNOT_CONNECT with its line on err.
+    // CLI_OK, CLI_CANNOT_CONNECT with its line on err, or CLI_INTERRUPTED by Ctrl+C.
     int Connect();
-    // Runs one command; round is 0 without --repeat. CLI_OK, or the failure's status with its
-    // line on err.
+    // Runs one command; round is 0 without --repeat. CLI_OK, the failure's status with its
+    // line on err, or CLI_INTERRUPTED (no line) when Ctrl+C ended the wait for the answer. A
+    // watch ended by Ctrl+C gives CLI_OK.
     int RunCommand(const CliCommand& command, int round);
     // Waits ms between two rounds; false when Ctrl+C ended the wait.
     bool Pause(int ms);
@@ -32,7 +33,7 @@ public:
     // dumped) until it closes, for at most the answer time-out.
     void Close();
 
-    // A Ctrl+C came. The command being answered is still finished; the run stops after it.
+    // A Ctrl+C came: the run stops.
     bool Interrupted() const { return m_bInterrupted; }
 
 private:
@@ -60,7 +61,8 @@ private:
     template <class TMatch>
     int Exchange(const CliCommand& command, const std::uint8_t* data, std::size_t length,
                  TMatch match, Frame& answer);
-    int ReadBack(const CliCommand& command, int first, int last, std::vector<DioModeState>& values);
+    // Reads the command's DIOs: with a single read for read and write, a range read otherwise.
+    int ReadBack(const CliCommand& command, std::vector<DioModeState>& values);
     int Watch(const CliCommand& command, int round);
 
     int Fail(int status, const CliCommand& command, const std::string& text);

@@ -6,7 +6,11 @@
 
 namespace {
 
+// The first Ctrl+C stops the run in order; a second one, as while a name is looked up or a
+// connect waits, ends the program at once.
 extern "C" void OnStopSignal(int) {
+    std::signal(SIGINT, SIG_DFL);
+    std::signal(SIGTERM, SIG_DFL);
     RequestCliStop();
 }
 

@@ -1,6 +1,7 @@
 // kelvane-cli through its own entry point, against the simulator in this process.
 #include "CliTestSupport.h"
 
+#include <chrono>
 #include <regex>
 
 namespace {
@@ -101,10 +102,10 @@ TEST(Cli, LateUnusableAndCutShortAnswersFail) {
     EXPECT_EQ(run.m_strOut, "DIO1 Input Low\n"); // what was printed stays
     EXPECT_EQ(run.m_strErr,
               "kelvane-cli: read 9: unusable answer 01 02 00 01 06 (no mode and state)\n");
-    run = RunCliWith({device.Target(), "read-range", "0", "200"});
+    run = RunCliWith({device.Target(), "read-range", "0", "20"});
     EXPECT_EQ(run.m_nStatus, 1);
-    EXPECT_EQ(run.m_strErr, "kelvane-cli: read-range 0 200: unusable answer 05 02 00 01 06 (1 "
-                            "payload bytes, not 402)\n");
+    EXPECT_EQ(run.m_strErr, "kelvane-cli: read-range 0 20: unusable answer 05 02 00 01 06 (1 "
+                            "payload bytes, not 42)\n");
     run = RunCliWith({device.Target(), "write", "12", "out", "low"});
     EXPECT_EQ(run.m_nStatus, 1);
     EXPECT_NE(run.m_strErr.find("refused the write with status 06"), std::string::npos);
@@ -150,6 +151,7 @@ TEST(Cli, UsageErrorsGiveStatus2AndOneLine) {
         {"127.0.0.1", "write", "1", "sideways", "low"},
         {"127.0.0.1", "write", "1", "out"},
         {"127.0.0.1", "read-range", "5", "2"},
+        {"127.0.0.1", "read-range", "0", "127"},
         {"127.0.0.1", "write-range", "0", "2", "out:high", "in:low"},
         {"127.0.0.1", "write-range", "0", "0", "out-high"},
         {"127.0.0.1", "write-range", "0", "200", "out:high"},
@@ -192,7 +194,8 @@ TEST(Cli, UsageErrorsGiveStatus2AndOneLine) {
                              "\n  1  ",
                              "\n  2  ",
                              "\n  3  ",
-                             "\n  4  "}) {
+                             "\n  4  ",
+                             "\n  130  "}) {
         EXPECT_NE(help.m_strOut.find(word), std::string::npos) << word;
     }
     const CliRun version = RunCliWith({"--version"});
@@ -234,6 +237,26 @@ TEST(Cli, VerboseDumpsEveryByteWithOneTimePerDump) {
     const CliRun plain = RunCliWith({"-v", device.Target(), "read", "0"});
     EXPECT_EQ(plain.m_strErr, "> 01 02 00 01 00" + std::string(34, ' ') + "| .....\n" +
                                   "< 01 02 00 03 00 00 00" + std::string(28, ' ') + "| .......\n");
+    // A range of one DIO is still read with a range request, and its answer taken.
+    const CliRun one = RunCliWith({"-v", "-q", device.Target(), "read-range", "3", "3"});
+    EXPECT_EQ(one.m_strErr, "> 05 02 00 02 03 03" + std::string(31, ' ') + "| ......\n" +
+                                "< 05 02 00 02 00 00" + std::string(31, ' ') + "| ......\n");
+}
+
+TEST(Cli, CtrlCWhileAnAnswerIsAwaitedEndsAtOnceWithStatus130) {
+    SimulatorOptions silent;
+    silent.m_nReplyDelayMs = 60000;
+    CTestDevice device(silent);
+    const auto start = std::chrono::steady_clock::now();
+    std::thread stopper([] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        RequestCliStop();
+    });
+    const CliRun run = RunCliWith({"-t", "60000", device.Target(), "read", "1", "read", "2"});
+    stopper.join();
+    EXPECT_EQ(run.m_nStatus, 130);
+    EXPECT_EQ(run.m_strErr, "kelvane-cli: interrupted before every command was answered\n");
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
 }
 
 TEST(Cli, CannotConnectGivesStatus3) {
