@@ -1,6 +1,9 @@
 #include "tests/win32/RealInput.h"
 
+#include "tests/win32/DialogHarness.h"
+
 #include <cctype>
+#include <cstdio>
 #include <vector>
 
 namespace real_input {
@@ -15,19 +18,37 @@ INPUT MouseInput(DWORD flags, POINT at = {}) {
     return input;
 }
 constexpr DWORD MOVE_TO = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
+
+// Wine keeps its pointer in step with the X server's. A window that appears under the pointer
+// (where an earlier program left it) gets X events for that old position, and one handled
+// between the move and the press of a click moves the pointer back: the press lands
+// elsewhere. So the first click or drag on a top-level window moves the pointer there on its
+// own and lets the window's thread take up those events first.
+void SettleOn(HWND hWnd, POINT at) {
+    static HWND s_hSettled = nullptr;
+    const HWND hRoot = ::GetAncestor(hWnd, GA_ROOT);
+    if (hRoot == s_hSettled)
+        return;
+    s_hSettled = hRoot;
+    INPUT move = MouseInput(MOVE_TO, at);
+    ::SendInput(1, &move, sizeof(INPUT));
+    WaitUntil([] { return false; }, std::chrono::milliseconds(300));
+}
 } // namespace
 
 void Click(HWND hWnd, bool bRight) {
     RECT rect;
     ::GetWindowRect(hWnd, &rect);
-    INPUT inputs[3] = {
-        MouseInput(MOVE_TO, {(rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2}),
-        MouseInput(bRight ? MOUSEEVENTF_RIGHTDOWN : MOUSEEVENTF_LEFTDOWN),
-        MouseInput(bRight ? MOUSEEVENTF_RIGHTUP : MOUSEEVENTF_LEFTUP)};
+    const POINT middle{(rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2};
+    SettleOn(hWnd, middle);
+    INPUT inputs[3] = {MouseInput(MOVE_TO, middle),
+                       MouseInput(bRight ? MOUSEEVENTF_RIGHTDOWN : MOUSEEVENTF_LEFTDOWN),
+                       MouseInput(bRight ? MOUSEEVENTF_RIGHTUP : MOUSEEVENTF_LEFTUP)};
     ::SendInput(3, inputs, sizeof(INPUT));
 }
 
 void Drag(POINT from, POINT to) {
+    SettleOn(::WindowFromPoint(from), from);
     std::vector<INPUT> inputs{MouseInput(MOVE_TO, from), MouseInput(MOUSEEVENTF_LEFTDOWN)};
     for (int step = 1; step <= 8; ++step)
         inputs.push_back(MouseInput(
@@ -62,5 +83,46 @@ void Chord(std::initializer_list<WORD> modifiers, WORD key) {
     for (auto it = modifiers.end(); it != modifiers.begin();)
         press(*--it, true);
     ::SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT));
+}
+
+std::string DescribeTarget(HWND hWnd) {
+    auto describe = [](HWND h) {
+        char name[64] = {};
+        char caption[64] = {};
+        DWORD process = 0;
+        if (h != nullptr) {
+            ::GetClassNameA(h, name, sizeof name);
+            ::GetWindowTextA(h, caption, sizeof caption);
+            ::GetWindowThreadProcessId(h, &process);
+        }
+        char text[200];
+        std::snprintf(text, sizeof text, "%p \"%s\" \"%s\" process %lu", static_cast<void*>(h),
+                      name, caption, static_cast<unsigned long>(process));
+        return std::string(text);
+    };
+    RECT rect;
+    ::GetWindowRect(hWnd, &rect);
+    const POINT middle{(rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2};
+    POINT cursor{};
+    ::GetCursorPos(&cursor);
+    char text[200];
+    std::snprintf(text, sizeof text,
+                  "; cursor at %ld,%ld for %ld,%ld; enabled %d; buttons down: left %d right %d; "
+                  "this process %lu",
+                  cursor.x, cursor.y, middle.x, middle.y, ::IsWindowEnabled(hWnd),
+                  (::GetAsyncKeyState(VK_LBUTTON) & 0x8000) != 0,
+                  (::GetAsyncKeyState(VK_RBUTTON) & 0x8000) != 0,
+                  static_cast<unsigned long>(::GetCurrentProcessId()));
+    // The window's thread: in a menu, in a move, or holding the mouse?
+    GUITHREADINFO gui{};
+    gui.cbSize = sizeof gui;
+    ::GetGUIThreadInfo(::GetWindowThreadProcessId(hWnd, nullptr), &gui);
+    char flags[32];
+    std::snprintf(flags, sizeof flags, "; its thread's flags %#lx",
+                  static_cast<unsigned long>(gui.flags));
+    return "under the click: " + describe(::WindowFromPoint(middle)) +
+           "; foreground: " + describe(::GetForegroundWindow()) +
+           "; capture: " + describe(gui.hwndCapture) + "; active: " + describe(gui.hwndActive) +
+           flags + text;
 }
 } // namespace real_input

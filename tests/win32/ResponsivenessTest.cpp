@@ -29,7 +29,8 @@ TEST(Responsiveness, RealInputGetsThroughWhileTheDeviceFloods) {
         const double clicked = NowMs();
         real_input::Click(hRead);
         ASSERT_TRUE(WaitUntil([&] { return device.Requests() > i; }, std::chrono::seconds(10)))
-            << "click " << i << " never reached the wire";
+            << "click " << i << " never reached the wire; " << real_input::DescribeTarget(hRead)
+            << "; flooded " << device.BytesFlooded();
         EXPECT_LT(device.RequestArrivedAt(i) - clicked, kLimitMs) << "click " << i;
         const int value = CFloodingDevice::AnswerValue(i);
         EXPECT_TRUE(WaitUntil([&] { return h.Row(3) == std::make_pair(value, value); },

@@ -607,22 +607,26 @@ TEST(TrafficLog, UnderAFloodEachChunkCarriesItsOwnTime) {
     h.ConnectTo(peer.PortText());
     ASSERT_TRUE(peer.Accept());
     h.OnUiThread([&] { h.TestDlg().m_connection.SetTimestamps(true); });
-    std::pair<int, int> lastReply[4];
     {
         CFloodingDevice device(peer, 4, 2e6); // 2 MB/s: the capture stays a few megabytes
         device.StartFlood();
         WaitUntil([] { return false; }, std::chrono::seconds(2));
         device.StopFlood();
-        // Frame k is a reply for row k % 4, with its mode and state at bytes 5 and 6.
+        // No reply is lost on its way to its row: each row comes to show its last reply (frame
+        // k is one for row k % 4, with its mode and state at bytes 5 and 6).
         const std::uint64_t frames = device.BytesFlooded() / 9;
+        std::pair<int, int> lastReply[4];
         for (std::uint64_t k = frames - 4; k < frames; ++k)
             lastReply[k % 4] = {device.StreamByte(k * 9 + 5), device.StreamByte(k * 9 + 6)};
+        EXPECT_TRUE(WaitUntil([&] {
+            for (int r = 0; r < 4; ++r) {
+                if (h.Row(r) != lastReply[r])
+                    return false;
+            }
+            return true;
+        }));
     }
     ASSERT_TRUE(WaitUntil([&] { return h.LogText().ends_with("Disconnected\r\n"); }));
-    // Row updates are applied with the text that carries them: once the log shows the last
-    // replies, the rows show them too.
-    for (int r = 0; r < 4; ++r)
-        EXPECT_EQ(h.Row(r), lastReply[r]) << "row " << r;
     // The whole flood is in the capture. Had the chunks been stamped when the pane took them
     // (at most every 10 ms), two seconds would show at most 200 different times.
     const std::vector<long> times = ReceivedTimes(SaveLog(h, TempPath("kelvane-test-flood.log")));
