@@ -1,6 +1,7 @@
 #include "connection/DeviceConnection.h"
 
 #include "platform/PreciseClock.h"
+#include "protocol/LogTime.h"
 #include "protocol/TrafficDump.h"
 
 #include <chrono>
@@ -145,7 +146,8 @@ int CDeviceConnection::SendAndLog(const std::uint8_t* pData, std::size_t nLength
                                              static_cast<int>(nLength), 0)
                            : -1;
     // The time is read as soon as send returns.
-    const std::string stamp = m_bTimestamps ? LocalLogTimeNow() : std::string();
+    const std::string stamp =
+        m_bTimestamps ? FormatLocalLogTime(PreciseSystemTime()) : std::string();
     AppendLocked(FormatTrafficDump(TrafficDirection::Sent, pData, sent, m_dumpStyle), stamp);
     return sent;
 }
@@ -235,7 +237,7 @@ UINT CDeviceConnection::ReceiveLoop() {
     std::string stamp;
     int n = ::recv(Socket(), reinterpret_cast<char*>(buffer), RECEIVE_BUFFER_SIZE, 0);
     while (n > 0) {
-        stamp = m_bTimestamps ? LocalLogTimeNow() : std::string();
+        stamp = m_bTimestamps ? FormatLocalLogTime(PreciseSystemTime()) : std::string();
         dump.clear();
         AppendTrafficDump(dump, TrafficDirection::Received, buffer, n, m_dumpStyle);
         parser.Feed(buffer, static_cast<std::size_t>(n), sink);

@@ -1,7 +1,8 @@
 #include "platform/PreciseClock.h"
 
 #include "platform/Win32.h"
-#include "protocol/LogTime.h"
+
+#include <cstdint>
 
 namespace {
 using GetTimeFunction = VOID(WINAPI*)(LPFILETIME);
@@ -18,14 +19,18 @@ GetTimeFunction PreciseTimeFunction() {
     }();
     return function;
 }
+
+// 100-nanosecond intervals from 1601-01-01 (the FILETIME epoch) to 1970-01-01.
+constexpr std::int64_t FILETIME_UNIX_EPOCH = 116444736000000000;
 } // namespace
 
-std::string LocalLogTimeNow() {
+std::chrono::system_clock::time_point PreciseSystemTime() {
     FILETIME utc;
     PreciseTimeFunction()(&utc);
-    FILETIME local;
-    SYSTEMTIME time;
-    if (!::FileTimeToLocalFileTime(&utc, &local) || !::FileTimeToSystemTime(&local, &time))
-        return FormatLogTime(0, 0, 0, 0);
-    return FormatLogTime(time.wHour, time.wMinute, time.wSecond, time.wMilliseconds);
+    const std::int64_t ticks = (static_cast<std::int64_t>(utc.dwHighDateTime) << 32) |
+                               static_cast<std::int64_t>(utc.dwLowDateTime);
+    using Ticks = std::chrono::duration<std::int64_t, std::ratio<1, 10000000>>;
+    return std::chrono::system_clock::time_point(
+        std::chrono::duration_cast<std::chrono::system_clock::duration>(
+            Ticks(ticks - FILETIME_UNIX_EPOCH)));
 }

@@ -1,9 +1,8 @@
-// The wall clock to the millisecond, for the times that start log lines.
+// The wall clock, to well below a millisecond.
 #pragma once
 
-#include <string>
+#include <chrono>
 
-// The local time now as "HH:MM:SS.mmm " (see protocol/LogTime.h). Read from the system's
-// precise clock where it has one (GetSystemTimePreciseAsFileTime), which resolves far below a
-// millisecond, not from the 10-16 ms tick of the ordinary one.
-std::string LocalLogTimeNow();
+// Now, read from the system's precise clock where it has one (GetSystemTimePreciseAsFileTime),
+// which resolves far below a millisecond, not from the 10-16 ms tick of the ordinary one.
+std::chrono::system_clock::time_point PreciseSystemTime();

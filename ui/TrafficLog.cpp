@@ -3,6 +3,7 @@
 #include "ui/TrafficLog.h"
 
 #include "platform/PreciseClock.h"
+#include "protocol/LogTime.h"
 #include "platform/SystemErrorText.h"
 #include "res/resource.h"
 #include "ui/LogCap.h"
@@ -51,8 +52,9 @@ void CTrafficLog::ReportCaptureProblem() {
 
 void CTrafficLog::Append(std::string text) {
     // The time is read here, at once: for a dump, right after the bytes crossed the socket.
-    m_connection.AppendLog(std::move(text),
-                           m_connection.Timestamps() ? LocalLogTimeNow() : std::string());
+    m_connection.AppendLog(std::move(text), m_connection.Timestamps()
+                                                ? FormatLocalLogTime(PreciseSystemTime())
+                                                : std::string());
 }
 
 void CTrafficLog::Dump(TrafficDirection direction, const std::uint8_t* pData, int nCount) {
