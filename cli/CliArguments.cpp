@@ -1,6 +1,8 @@
 // kelvane-cli's command line, read with CLI11.
 #include "cli/CliArguments.h"
 
+#include "protocol/DioWords.h"
+
 #include <CLI/CLI.hpp>
 
 #include <algorithm>
@@ -52,9 +54,13 @@ bool ParseDio(const std::string& text, const std::string& what, int& dio, std::s
 
 bool ParseMode(const std::string& text, int& mode) {
     const std::string word = Lower(text);
-    if (word == "input" || word == "in" || word == "0") {
+    // The full word, or its short form or number.
+    if (ParseDioModeKey(word, mode)) {
+        return true;
+    }
+    if (word == "in" || word == "0") {
         mode = DIO_MODE_INPUT;
-    } else if (word == "output" || word == "out" || word == "1") {
+    } else if (word == "out" || word == "1") {
         mode = DIO_MODE_OUTPUT;
     } else {
         return false;
@@ -64,9 +70,12 @@ bool ParseMode(const std::string& text, int& mode) {
 
 bool ParseState(const std::string& text, int& state) {
     const std::string word = Lower(text);
-    if (word == "low" || word == "0") {
+    if (ParseDioStateKey(word, state)) {
+        return true;
+    }
+    if (word == "0") {
         state = DIO_STATE_LOW;
-    } else if (word == "high" || word == "1") {
+    } else if (word == "1") {
         state = DIO_STATE_HIGH;
     } else {
         return false;

@@ -3,6 +3,7 @@
 
 #include "protocol/DioFrame.h"
 #include "protocol/DioReplyParser.h"
+#include "protocol/DioWords.h"
 #include "protocol/LogTime.h"
 
 #include <nlohmann/json.hpp>
@@ -11,9 +12,6 @@
 #include <ostream>
 
 namespace {
-
-using dio_reply_detail::IsReplyCode;
-using dio_reply_detail::IsSelectorValue;
 
 // Bytes shown in an error line; more are cut with "...".
 constexpr std::size_t SHOWN_BYTES = 48;
@@ -35,15 +33,8 @@ std::string HexBytes(const std::uint8_t* data, std::size_t length) {
     return text;
 }
 
-const char* ModeWord(int mode) {
-    return mode == DIO_MODE_OUTPUT ? "Output" : "Input";
-}
-const char* StateWord(int state) {
-    return state == DIO_STATE_HIGH ? "High" : "Low";
-}
-
 std::string DioText(int dio, int mode, int state) {
-    return "DIO" + std::to_string(dio) + " " + ModeWord(mode) + " " + StateWord(state);
+    return "DIO" + std::to_string(dio) + " " + DioModeWord(mode) + " " + DioStateWord(state);
 }
 
 } // namespace
@@ -93,9 +84,9 @@ void CCliSession::PrintDio(int dio, int mode, int state, int round, double secon
         m_strLine.assign("DIO");
         m_strLine += std::to_string(dio);
         m_strLine += ' ';
-        m_strLine += ModeWord(mode);
+        m_strLine += DioModeWord(mode);
         m_strLine += ' ';
-        m_strLine += StateWord(state);
+        m_strLine += DioStateWord(state);
         m_strLine += '\n';
         m_out.write(m_strLine.data(), static_cast<std::streamsize>(m_strLine.size()));
         m_out.flush();
@@ -103,8 +94,8 @@ void CCliSession::PrintDio(int dio, int mode, int state, int round, double secon
     }
     nlohmann::ordered_json line;
     line["dio"] = dio;
-    line["mode"] = mode == DIO_MODE_OUTPUT ? "output" : "input";
-    line["state"] = state == DIO_STATE_HIGH ? "high" : "low";
+    line["mode"] = DioModeKey(mode);
+    line["state"] = DioStateKey(state);
     if (seconds >= 0.0) {
         line["t"] = seconds;
     }
@@ -258,7 +249,7 @@ int CCliSession::Exchange(const CliCommand& command, const std::uint8_t* data, s
         while (NextFrame(frame)) {
             // The frames the reply parser skips, and those it takes with no effect, are no
             // answer to anything.
-            if (!IsReplyCode(frame.Code()) || frame.m_pBytes[1] != DIO_FRAME_FIXED1 ||
+            if (!IsDioCommandCode(frame.Code()) || frame.m_pBytes[1] != DIO_FRAME_FIXED1 ||
                 frame.m_pBytes[2] != DIO_FRAME_FIXED2 || frame.PayloadLength() == 0) {
                 continue;
             }
@@ -321,7 +312,7 @@ int CCliSession::ReadBack(const CliCommand& command, std::vector<DioModeState>& 
                 if (p[0] != first) {
                     return Match::Skip; // a report of another DIO
                 }
-                if (!IsSelectorValue(p[1]) || !IsSelectorValue(p[2])) {
+                if (!IsDioValue(p[1]) || !IsDioValue(p[2])) {
                     why = "mode or state not 0 or 1";
                     return Match::Unusable;
                 }
@@ -347,7 +338,7 @@ int CCliSession::ReadBack(const CliCommand& command, std::vector<DioModeState>& 
                 return Match::Unusable;
             }
             for (std::size_t i = 0; i < 2 * count; ++i) {
-                if (!IsSelectorValue(frame.Payload()[i])) {
+                if (!IsDioValue(frame.Payload()[i])) {
                     why = "mode or state not 0 or 1";
                     return Match::Unusable;
                 }
@@ -412,10 +403,10 @@ int CCliSession::RunCommand(const CliCommand& command, int round) {
                 const DioModeState& wanted = command.m_vecValues[i];
                 if (values[i].mode != wanted.mode || values[i].state != wanted.state) {
                     const int dio = command.m_nFirst + static_cast<int>(i);
-                    status =
-                        Fail(CLI_NO_ANSWER, command,
-                             "read back " + DioText(dio, values[i].mode, values[i].state) +
-                                 ", not " + ModeWord(wanted.mode) + " " + StateWord(wanted.state));
+                    status = Fail(CLI_NO_ANSWER, command,
+                                  "read back " + DioText(dio, values[i].mode, values[i].state) +
+                                      ", not " + DioModeWord(wanted.mode) + " " +
+                                      DioStateWord(wanted.state));
                 }
             }
         }
@@ -443,7 +434,7 @@ int CCliSession::Watch(const CliCommand& command, int round) {
             const std::uint8_t* p = frame.Payload();
             if (frame.Code() == DIO_CMD_SINGLE_READ && frame.m_pBytes[1] == DIO_FRAME_FIXED1 &&
                 frame.m_pBytes[2] == DIO_FRAME_FIXED2 && frame.PayloadLength() >= 3 &&
-                IsSelectorValue(p[1]) && IsSelectorValue(p[2])) {
+                IsDioValue(p[1]) && IsDioValue(p[2])) {
                 const auto since = std::chrono::duration_cast<std::chrono::milliseconds>(
                     Clock::now() - m_connectedAt);
                 PrintDio(p[0], p[1], p[2], round, static_cast<double>(since.count()) / 1000.0);

@@ -4,15 +4,12 @@
 // payload. Every field is one byte; numbers wider than a byte are stored as their low 8 bits.
 #pragma once
 
+#include "protocol/DioCommand.h"
+
 #include <array>
 #include <cstdint>
 #include <span>
 #include <vector>
-
-constexpr std::uint8_t DIO_CMD_SINGLE_READ = 1;
-constexpr std::uint8_t DIO_CMD_SINGLE_WRITE = 2;
-constexpr std::uint8_t DIO_CMD_MULTI_READ = 5;
-constexpr std::uint8_t DIO_CMD_MULTI_WRITE = 6;
 
 // The two bytes that follow the command code in every frame.
 constexpr std::uint8_t DIO_FRAME_FIXED1 = 0x02;
@@ -24,6 +21,11 @@ constexpr int DIO_MODE_INPUT = 0;
 constexpr int DIO_MODE_OUTPUT = 1;
 constexpr int DIO_STATE_LOW = 0;
 constexpr int DIO_STATE_HIGH = 1;
+
+// A mode or state byte in a reply means something only when it is 0 or 1.
+constexpr bool IsDioValue(std::uint8_t b) {
+    return b <= 1;
+}
 
 // The mode and state to set on one DIO of a range write.
 struct DioModeState {

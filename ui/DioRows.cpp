@@ -2,6 +2,7 @@
 // created at run time inside the row panel, lined up under the column headers.
 #include "platform/CString.h"
 #include "platform/DpiScaling.h"
+#include "protocol/DioWords.h"
 #include "res/resource.h"
 #include "ui/MainDlg.h"
 #include "ui/TargetModel.h"
@@ -112,8 +113,10 @@ void CMainDlg::BuildDioRows(int count) {
             pCombo->SetCurSel(0);
             return pCombo;
         };
-        m_ppModeCombos[r] = selector(m_hdrMode, IDC_ROW_MODE_FIRST + r, "Input", "Output");
-        m_ppStateCombos[r] = selector(m_hdrState, IDC_ROW_STATE_FIRST + r, "Low", "High");
+        m_ppModeCombos[r] = selector(m_hdrMode, IDC_ROW_MODE_FIRST + r, DioModeWord(DIO_MODE_INPUT),
+                                     DioModeWord(DIO_MODE_OUTPUT));
+        m_ppStateCombos[r] = selector(m_hdrState, IDC_ROW_STATE_FIRST + r,
+                                      DioStateWord(DIO_STATE_LOW), DioStateWord(DIO_STATE_HIGH));
 
         auto* pWrite = new CButton;
         m_ppWriteButtons[r] = pWrite;

@@ -2,6 +2,7 @@
 #include "tools/simulator/DeviceProtocol.h"
 
 #include "protocol/DioFrame.h"
+#include "protocol/DioWords.h"
 
 namespace {
 
@@ -26,13 +27,6 @@ bool IsValue(int value) {
     return value == 0 || value == 1;
 }
 
-const char* ModeName(int mode) {
-    return mode == DIO_MODE_OUTPUT ? "Output" : "Input";
-}
-const char* StateName(int state) {
-    return state == DIO_STATE_HIGH ? "High" : "Low";
-}
-
 std::string DioText(const CDioDevice& device, int dio) {
     return "DIO " + std::to_string(dio) + ", the device has DIOs 0 to " +
            std::to_string(device.Count() - 1);
@@ -54,8 +48,8 @@ SimReply SingleRead(CDioDevice& device, std::span<const std::uint8_t> payload) {
     const DioModeState value = device.Get(dio);
     SimReply reply;
     reply.m_vecBytes = EncodeDioReport(dio, value.mode, value.state);
-    reply.m_strNote = "read DIO " + std::to_string(dio) + ": " + ModeName(value.mode) + ", " +
-                      StateName(value.state);
+    reply.m_strNote = "read DIO " + std::to_string(dio) + ": " + DioModeWord(value.mode) + ", " +
+                      DioStateWord(value.state);
     return reply;
 }
 
@@ -76,8 +70,8 @@ SimReply SingleWrite(CDioDevice& device, std::span<const std::uint8_t> payload) 
     }
     device.Set(dio, mode, state);
     return Answer(DIO_CMD_SINGLE_WRITE, SIM_STATUS_OK,
-                  "wrote DIO " + std::to_string(dio) + ": " + ModeName(mode) + ", " +
-                      StateName(state));
+                  "wrote DIO " + std::to_string(dio) + ": " + DioModeWord(mode) + ", " +
+                      DioStateWord(state));
 }
 
 // Checks a range's start and end against each other and the device; status OK when usable.

@@ -5,6 +5,7 @@
 #include "tools/simulator/FloodGenerator.h"
 #include "tools/simulator/RequestFramer.h"
 #include "tools/simulator/TrafficShaper.h"
+#include "protocol/DioWords.h"
 #include "protocol/TrafficDump.h"
 
 #include <algorithm>
@@ -657,8 +658,7 @@ void CDeviceSimulator::PushReport(ClientSession& session, int dio, DioModeState 
     report.m_vecPieces = session.m_shaper.Cut(report.m_vecBytes.size());
     report.m_kind = SimFrameKind::Report;
     if (ShowsDumps()) { // only the dump shows it
-        report.m_strNote = "DIO " + std::to_string(dio) + " input now " +
-                           (value.state == DIO_STATE_HIGH ? "High" : "Low");
+        report.m_strNote = "DIO " + std::to_string(dio) + " input now " + DioStateWord(value.state);
     }
     report.m_timeDue = now;
     session.m_queue.Push(std::move(report));

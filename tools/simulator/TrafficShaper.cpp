@@ -1,6 +1,8 @@
 // How the simulator roughens what it sends.
 #include "tools/simulator/TrafficShaper.h"
 
+#include "protocol/DioCommand.h"
+
 CTrafficShaper::CTrafficShaper(ReplySplit split, std::uint32_t seed)
     : m_split(split), m_rng(seed) {}
 
@@ -37,13 +39,13 @@ std::vector<std::size_t> CTrafficShaper::Cut(std::size_t length) {
 }
 
 std::vector<std::uint8_t> CTrafficShaper::MakeJunkFrame() {
-    // 252 codes are unknown: 0, 3, 4 and 7 to 255.
-    const std::uint32_t pick = Next(252);
-    const std::uint32_t code = pick == 0 ? 0 : pick <= 2 ? pick + 2 : pick + 4;
+    // A code that is no command's, so that a client passes the frame over.
+    const std::uint8_t code =
+        DIO_UNKNOWN_CODES[Next(static_cast<std::uint32_t>(DIO_UNKNOWN_CODE_COUNT))];
     const std::uint32_t length = Next(9);
     std::vector<std::uint8_t> frame;
     frame.reserve(4 + length);
-    frame.push_back(static_cast<std::uint8_t>(code));
+    frame.push_back(code);
     frame.push_back(static_cast<std::uint8_t>(Next(256)));
     frame.push_back(static_cast<std::uint8_t>(Next(256)));
     frame.push_back(static_cast<std::uint8_t>(length));

@@ -1,0 +1,82 @@
+// Fuzz target for the frame reader, and the reply parser on top of it against the parser's
+// rules written out as a plain state table (ReferenceReplyParser.h).
+//
+// Input layout as for the reply parser's target: byte 0 picks the row count, byte 1 the
+// pending range start, byte 2 the largest chunk size, byte 3 how often the row count changes;
+// the rest is the stream. Checked:
+//   - the parser, fed in chunks, makes exactly the calls the reference makes on the whole;
+//   - the whole frames read in chunks are the stream, in order, byte for byte, up to the
+//     frame still incomplete at its end; each judged by its code and fixed bytes.
+#include "fuzz/CheckingSink.h"
+#include "fuzz/ReferenceReplyParser.h"
+#include "protocol/DioFrameReader.h"
+#include "protocol/DioReplyParser.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+namespace {
+
+constexpr std::size_t HEADER_SIZE = 4;
+
+// Calls feed(offset, length) for consecutive chunks of 1..maxChunk bytes from a small generator.
+template <class TFeed>
+void InChunks(std::size_t length, std::size_t maxChunk, std::uint32_t seed, TFeed&& feed) {
+    std::size_t offset = 0;
+    while (offset < length) {
+        seed = seed * 1664525u + 1013904223u;
+        std::size_t chunk = 1 + (seed >> 16) % maxChunk;
+        if (chunk > length - offset) {
+            chunk = length - offset;
+        }
+        feed(offset, chunk);
+        offset += chunk;
+    }
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (size < HEADER_SIZE) {
+        return 0;
+    }
+    const int rowCount = data[0] % (FUZZ_MAX_ROWS + 1);
+    const int pendingStart = data[1] % (FUZZ_MAX_ROWS + 3) - 1;
+    const std::size_t maxChunk = 1 + data[2] % 64;
+    const int countPeriod = data[3];
+    const std::uint8_t* stream = data + HEADER_SIZE;
+    const std::size_t length = size - HEADER_SIZE;
+    const std::uint32_t seed = (static_cast<std::uint32_t>(data[1]) << 16) |
+                               (static_cast<std::uint32_t>(data[2]) << 8) | data[0];
+
+    CCheckingSink referenceSink(rowCount, pendingStart, countPeriod);
+    CReferenceReplyParser reference;
+    reference.Feed(stream, length, referenceSink);
+
+    CCheckingSink parserSink(rowCount, pendingStart, countPeriod);
+    CDioReplyParser parser;
+    InChunks(length, maxChunk, seed, [&](std::size_t offset, std::size_t chunk) {
+        parser.Feed(stream + offset, chunk, parserSink);
+    });
+    FUZZ_CHECK(parserSink.m_nDigest == referenceSink.m_nDigest);
+
+    CDioFrameReader reader;
+    std::size_t framed = 0;
+    InChunks(length, maxChunk, seed ^ 0x5A5A5Au, [&](std::size_t offset, std::size_t chunk) {
+        reader.ReadFrames(stream + offset, chunk, [&](const DioFrameView& frame) {
+            const DioFrameHeader& header = frame.m_header;
+            FUZZ_CHECK(framed + header.FrameSize() <= length);
+            const std::uint8_t* bytes = stream + framed;
+            FUZZ_CHECK(header.m_nCode == bytes[0] && header.m_nFixed1 == bytes[1] &&
+                       header.m_nFixed2 == bytes[2] && header.m_nLength == bytes[3]);
+            FUZZ_CHECK(frame.m_payload.size() == header.m_nLength);
+            FUZZ_CHECK(frame.m_payload.empty() ||
+                       std::memcmp(frame.m_payload.data(), bytes + 4, header.m_nLength) == 0);
+            FUZZ_CHECK(header.m_fault == JudgeDioFrame(bytes[0], bytes[1], bytes[2]));
+            framed += header.FrameSize();
+        });
+    });
+    FUZZ_CHECK(framed + reader.PendingBytes() == length);
+    return 0;
+}
