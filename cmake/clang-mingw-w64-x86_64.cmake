@@ -1,6 +1,6 @@
 # Cross-compiling the Windows program with clang on Linux, as a second compiler beside g++:
-# clang for the mingw-w64 target, against the same mingw-w64 headers and libraries, GCC 12's
-# libstdc++ of the posix threading model, and the same GNU linker and windres.
+# clang for the mingw-w64 target, against the same mingw-w64 headers and libraries and GCC 12's
+# libstdc++ of the posix threading model, with windres for the resources and LLVM's linker.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 
@@ -20,8 +20,14 @@ set(CMAKE_SYSROOT /usr/${KELVANE_MINGW_TRIPLE})
 set(CMAKE_CXX_STANDARD_INCLUDE_DIRECTORIES ${KELVANE_MINGW_GCC_DIR}/include/c++
     ${KELVANE_MINGW_GCC_DIR}/include/c++/${KELVANE_MINGW_TRIPLE}
     ${KELVANE_MINGW_GCC_DIR}/include/c++/backward)
+# What g++ predefines for this target and clang does not: this libstdc++ compares type_info
+# out of line (tinfo.o), and clang's own copy of the inline comparison would clash with it
+# when it is not inlined ("multiple definition of std::type_info::operator==").
+set(CMAKE_CXX_FLAGS_INIT "-D__GXX_TYPEINFO_EQUALITY_INLINE=0")
+# LLVM's linker: the GNU one warns "duplicate section ... has different size" for the type
+# names of standard exceptions, which g++ pads in libstdc++ and clang does not.
 foreach(kind EXE SHARED MODULE)
-    set(CMAKE_${kind}_LINKER_FLAGS_INIT "-L${KELVANE_MINGW_GCC_DIR}")
+    set(CMAKE_${kind}_LINKER_FLAGS_INIT "-fuse-ld=lld -L${KELVANE_MINGW_GCC_DIR}")
 endforeach()
 # At the end of every link, after the usual Windows libraries: libstdc++ and then winpthread,
 # which its std::thread needs. (The driver adds its own libstdc++ only after everything named
