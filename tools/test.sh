@@ -27,12 +27,22 @@ echo "== Windows build"
 cmake -S . -B build/win -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
     -DCMAKE_BUILD_TYPE=Release -DKELVANE_BENCH=ON -DKELVANE_TEST_PREFIX=win. >/dev/null
 cmake --build build/win -j "$jobs"
-# The release zip twice, the second time in another folder, time zone and umask: the tests
-# below compare the two and run the programs of the first.
+# The release zip twice, the second time from a copy of the sources in another folder, built
+# in another folder, time zone and umask: the tests below compare the two and run the programs
+# of the first.
 echo "== release zip"
 tools/release.sh build/release
-echo "== release zip again"
-(export TZ=Pacific/Kiritimati && umask 077 && tools/release.sh build/release-again)
+echo "== release zip again, from a copy of the sources"
+again=$root/build/release-again
+mkdir -p "$again/src"
+git ls-files -z --cached --others --exclude-standard |
+    tar --null -T - --ignore-failed-read -cf - 2>/dev/null | tar -xf - -C "$again/src"
+(
+    SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct)}
+    export SOURCE_DATE_EPOCH TZ=Pacific/Kiritimati
+    umask 077
+    "$again/src/tools/release.sh" "$again"
+)
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build/release/win/CMakeCache.txt)
 release_zip=kelvane-$version-win64.zip
 # The Windows tree with clang, for its warnings, built but not run. Unoptimised: every inline
