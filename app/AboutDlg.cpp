@@ -21,7 +21,7 @@ void CAboutDlg::DoDataExchange(CDataExchange* pDX) {
 BOOL CAboutDlg::OnInitDialog() {
     CDialog::OnInitDialog();
     // Any failure leaves the template's text in place.
-    const CString line = ReadVersionLine(__DATE__, __TIME__);
+    const CString line = ReadVersionLine(KELVANE_BUILD_DATE, KELVANE_BUILD_TIME);
     if (!line.empty())
         m_stVersion.SetWindowText(line.c_str());
     return TRUE;

@@ -42,7 +42,7 @@ void RequestCliStop() {
 
 std::string CliVersionLine() {
     return std::string("Kelvane Version ") + KELVANE_VERSION_TEXT + " Build " +
-           MakeBuildStamp(__DATE__, __TIME__);
+           MakeBuildStamp(KELVANE_BUILD_DATE, KELVANE_BUILD_TIME);
 }
 
 int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& err) {

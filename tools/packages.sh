@@ -21,3 +21,9 @@ kelvane_need_packages() {
 # of the command-line client.
 KELVANE_BUILD_PACKAGES=(cmake ninja-build g++ make googletest mingw-w64 wine wine64 xvfb x11-utils
     libcli11-dev nlohmann-json3-dev)
+# What tools/release.sh needs: the Windows build's part of the above, and zip (unzip for
+# tools/check-release.sh).
+KELVANE_RELEASE_PACKAGES=(cmake ninja-build mingw-w64 googletest libcli11-dev nlohmann-json3-dev
+    git zip unzip)
+# The Windows tree built with clang (cmake/clang-mingw-w64-x86_64.cmake): clang and LLVM's linker.
+KELVANE_CLANG_WINDOWS_PACKAGES=(clang lld mingw-w64)

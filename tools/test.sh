@@ -2,14 +2,16 @@
 # Builds everything and runs every test: the portable code natively, again under
 # AddressSanitizer and UndefinedBehaviorSanitizer with a short fuzzing run, and the Windows
 # program and its tests cross-built with mingw-w64 and run under Wine on a virtual display.
-# Ends with one ctest summary of all three builds; exits non-zero when any test fails.
+# Also builds the release zip twice, in two folders, and the Windows tree with clang (built,
+# not run). Ends with one ctest summary of all three builds and the release zip's checks;
+# exits non-zero when a build or any test fails.
 # Arguments go to that ctest run: tools/test.sh -R 'win\.TrafficLog' --repeat until-fail:5
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$root"
 source tools/packages.sh
-kelvane_need_packages "${KELVANE_BUILD_PACKAGES[@]}" clang libclang-rt-14-dev libgtest-dev \
-    libbenchmark-dev
+kelvane_need_packages "${KELVANE_BUILD_PACKAGES[@]}" "${KELVANE_RELEASE_PACKAGES[@]}" \
+    "${KELVANE_CLANG_WINDOWS_PACKAGES[@]}" clang libclang-rt-14-dev libgtest-dev libbenchmark-dev
 
 jobs=$(nproc)
 echo "== native build"
@@ -25,6 +27,31 @@ echo "== Windows build"
 cmake -S . -B build/win -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
     -DCMAKE_BUILD_TYPE=Release -DKELVANE_BENCH=ON -DKELVANE_TEST_PREFIX=win. >/dev/null
 cmake --build build/win -j "$jobs"
+# The release zip twice, the second time from a copy of the sources in another folder, built
+# in another folder, time zone and umask: the tests below compare the two and run the programs
+# of the first.
+echo "== release zip"
+tools/release.sh build/release
+echo "== release zip again, from a copy of the sources"
+again=$root/build/release-again
+mkdir -p "$again/src"
+git ls-files -z --cached --others --exclude-standard |
+    tar --null -T - --ignore-failed-read -cf - 2>/dev/null | tar -xf - -C "$again/src"
+(
+    SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct)}
+    export SOURCE_DATE_EPOCH TZ=Pacific/Kiritimati
+    umask 077
+    "$again/src/tools/release.sh" "$again"
+)
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build/release/win/CMakeCache.txt)
+release_zip=kelvane-$version-win64.zip
+# The Windows tree with clang, for its warnings, built but not run. Unoptimised: every inline
+# function then gets its own copy, so one that clashes with the libraries built by g++ shows
+# at link time instead of hiding behind inlining.
+echo "== Windows build with clang"
+cmake -S . -B build/clang-win -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/clang-mingw-w64-x86_64.cmake \
+    -DCMAKE_BUILD_TYPE= -DKELVANE_BENCH=ON >/dev/null
+cmake --build build/clang-win -j "$jobs"
 
 # A virtual display of our own for the Windows tests, and Wine's server kept up meanwhile.
 display=:${KELVANE_TEST_DISPLAY_NUMBER:-88}
@@ -87,12 +114,17 @@ for logpixels in "${dpi_prefixes[@]}"; do
     )
 done
 
-# One ctest run over the three builds, so one summary covers every test.
+# One ctest run over the three builds and the release zip, so one summary covers every test.
 mkdir -p build/all
 cat >build/all/CTestTestfile.cmake <<CTEST
 subdirs("$root/build/native")
 subdirs("$root/build/asan")
 subdirs("$root/build/win")
+add_test(release.SameBytesFromTwoFolders "$root/tools/check-release.sh" --same
+         "$root/build/release/$release_zip" "$root/build/release-again/$release_zip")
+add_test(release.UnpackedProgramsRun "$root/tools/check-release.sh"
+         "$root/build/release/$release_zip")
+set_tests_properties(release.UnpackedProgramsRun PROPERTIES TIMEOUT 120)
 CTEST
 echo "== tests"
 ctest --test-dir build/all --output-on-failure -j "$jobs" --timeout 300 "$@"
