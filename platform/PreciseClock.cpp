@@ -3,6 +3,8 @@
 #include "platform/Win32.h"
 #include "protocol/LogTime.h"
 
+#include <cstdint>
+
 namespace {
 using GetTimeFunction = VOID(WINAPI*)(LPFILETIME);
 
@@ -20,12 +22,20 @@ GetTimeFunction PreciseTimeFunction() {
 }
 } // namespace
 
-std::string LocalLogTimeNow() {
+std::chrono::system_clock::time_point PreciseTimeNow() {
     FILETIME utc;
     PreciseTimeFunction()(&utc);
-    FILETIME local;
-    SYSTEMTIME time;
-    if (!::FileTimeToLocalFileTime(&utc, &local) || !::FileTimeToSystemTime(&local, &time))
-        return FormatLogTime(0, 0, 0, 0);
-    return FormatLogTime(time.wHour, time.wMinute, time.wSecond, time.wMilliseconds);
+    // 100-nanosecond ticks since 1601; the system clock counts from 1970.
+    constexpr std::int64_t TICKS_1601_TO_1970 = 116444736000000000LL;
+    const std::int64_t ticks =
+        static_cast<std::int64_t>((static_cast<std::uint64_t>(utc.dwHighDateTime) << 32) |
+                                  utc.dwLowDateTime) -
+        TICKS_1601_TO_1970;
+    return std::chrono::system_clock::time_point(
+        std::chrono::duration_cast<std::chrono::system_clock::duration>(
+            std::chrono::duration<std::int64_t, std::ratio<1, 10'000'000>>(ticks)));
+}
+
+std::string LocalLogTimeNow() {
+    return FormatLocalLogTime(PreciseTimeNow());
 }

@@ -45,7 +45,7 @@ CMainDlg::CMainDlg(CWnd* pParent)
     : CDialog(IDD_MAIN, pParent), m_nPendingStart(-1), m_nDioCount(0), m_nMinHeight(-1),
       m_nLastWndHeight(-1), m_nLastWndWidth(-1), m_nLastClientHeight(-1), m_nLastClientWidth(-1),
       m_log(m_connection, m_richLog), m_finder(*this, m_richLog),
-      m_connection(*this, static_cast<std::size_t>(LOG_CAP_CHARS)) {
+      m_connection(*this, m_history, static_cast<std::size_t>(LOG_CAP_CHARS)) {
     m_hIcon = ::LoadIconA(AfxGetInstanceHandle(), MAKEINTRESOURCEA(IDR_MAINFRAME));
 }
 

@@ -182,6 +182,9 @@ protected:
     // Find in the pane: the modeless Find dialog, F3 and Shift+F3.
     CLogFinder m_finder;
 
+    // What the device said about its DIOs over time: the worker records, the Timeline reads.
+    CDioHistory m_history;
+
     // The device connection: socket, receive worker, parser, and what it hands over. Declared
     // last, so it is gone (its worker long stopped) before anything it reads.
     CDeviceConnection m_connection;
