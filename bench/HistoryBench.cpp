@@ -2,6 +2,7 @@
 // worker does, with the history already full (every change makes one old change go).
 //   build/native/bench/bench_history
 #include "connection/DioHistory.h"
+#include "connection/DioHistoryExport.h"
 
 #include <benchmark/benchmark.h>
 
@@ -70,6 +71,54 @@ void BM_CollectFrames(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations() * REPLIES_PER_CHUNK);
 }
 BENCHMARK(BM_CollectFrames);
+// An export of 1,000,000 changes: the copy out of the history and the text, as VCD and CSV.
+class CCountingOutput final : public IExportOutput {
+public:
+    bool Write(std::string_view text) override {
+        m_nBytes += text.size();
+        return true;
+    }
+    std::size_t m_nBytes = 0;
+};
+
+void Export(benchmark::State& state, bool bVcd) {
+    CDioHistory history;
+    std::vector<DioReport> reports;
+    std::int64_t n = 0;
+    std::int64_t time = 1'800'000'000'000'000;
+    // Each change at a time of its own, so that the VCD has all of them.
+    while (history.Size() < 1'000'000) {
+        Chunk(reports, n, true);
+        for (const DioReport& report : reports)
+            history.RecordReports(DioTime(std::chrono::microseconds(time += 7)), &report, 1);
+        n += REPLIES_PER_CHUNK;
+    }
+    const UtcOffsetFunction offset = [](DioTime) {
+        return std::chrono::seconds(3600);
+    };
+    std::size_t bytes = 0;
+    for (auto _ : state) {
+        CCountingOutput out;
+        const DioHistorySnapshot snapshot = history.Snapshot();
+        if (bVcd)
+            WriteVcd(snapshot, LANES, "Kelvane", offset, out);
+        else
+            WriteCsv(snapshot, offset, out);
+        bytes = out.m_nBytes;
+    }
+    state.counters["changes"] = static_cast<double>(history.Size());
+    state.counters["MB"] = static_cast<double>(bytes) / 1e6;
+}
+
+void BM_ExportVcd(benchmark::State& state) {
+    Export(state, true);
+}
+BENCHMARK(BM_ExportVcd)->Unit(benchmark::kMillisecond);
+
+void BM_ExportCsv(benchmark::State& state) {
+    Export(state, false);
+}
+BENCHMARK(BM_ExportCsv)->Unit(benchmark::kMillisecond);
 } // namespace
 
 BENCHMARK_MAIN();

@@ -21,3 +21,6 @@ kelvane_need_packages() {
 # of the command-line client.
 KELVANE_BUILD_PACKAGES=(cmake ninja-build g++ make googletest mingw-w64 wine wine64 xvfb x11-utils
     libcli11-dev nlohmann-json3-dev)
+
+# The waveform readers that the tests load the history's VCD export with.
+KELVANE_WAVEFORM_PACKAGES=(sigrok-cli gtkwave)

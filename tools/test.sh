@@ -8,8 +8,8 @@ set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$root"
 source tools/packages.sh
-kelvane_need_packages "${KELVANE_BUILD_PACKAGES[@]}" clang libclang-rt-14-dev libgtest-dev \
-    libbenchmark-dev
+kelvane_need_packages "${KELVANE_BUILD_PACKAGES[@]}" "${KELVANE_WAVEFORM_PACKAGES[@]}" clang \
+    libclang-rt-14-dev libgtest-dev libbenchmark-dev
 
 jobs=$(nproc)
 echo "== native build"
