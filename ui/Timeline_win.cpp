@@ -291,53 +291,51 @@ void CTimelineChart::DrawLanes(HDC hDC, int top, int laneHeight, DioTime now) {
     const int first = std::clamp(view.TimeToX(*begin, plot), 0, plot);
     const int last = std::clamp(view.TimeToX(now, plot) + 1, 0, plot);
     const int pad = ScaleFrom96Dpi(LANE_PAD);
+    // Traces are filled rectangles: wide pens cost far more than fills where GDI draws in
+    // software (Wine), and a run of columns full of changes is one block.
+    const int thickness = std::max(1, ScaleFrom96Dpi(2));
     std::vector<DioColumn> columns(static_cast<std::size_t>(plot) + 1);
-    CSegments input, output, unknownMode;
     for (int lane = 0; lane < f.LaneCount(); ++lane) {
         f.m_history.SummariseLane(lane, view.Start(), view.Span() * (plot + 1) / plot, plot + 1,
                                   columns.data());
         const int laneTop = top + lane * laneHeight;
         const int high = laneTop + pad;
-        const int low = laneTop + laneHeight - pad - 1;
-        auto trace = [&](DioValue value) -> CSegments& {
-            return value.mode == 1 ? output : value.mode == 0 ? input : unknownMode;
+        const int low = laneTop + laneHeight - pad - thickness;
+        auto colour = [](DioValue value) {
+            return value.mode == 1   ? OUTPUT_TRACE
+                   : value.mode == 0 ? INPUT_TRACE
+                                     : UNKNOWN_MODE_TRACE;
         };
-        // Runs of columns with one value and no change; a column with a change is an edge.
-        int runStart = first;
-        auto endRun = [&](int end, DioValue value) {
-            if (end <= runStart)
-                return;
-            const int x1 = left + runStart, x2 = left + end;
-            if (!value.Known()) {
-                Fill(hDC, x1, high, x2, low + 1, UNKNOWN_BAND);
-                return;
-            }
-            if (value.mode == 1)
-                Fill(hDC, x1, laneTop + 1, x2, laneTop + laneHeight - 2, OUTPUT_BAND);
-            const int y = value.state == 1 ? high : value.state == 0 ? low : (high + low) / 2;
-            trace(value).Add(x1, y, x2, y);
-        };
-        for (int c = first; c < last; ++c) {
-            const DioColumn& column = columns[static_cast<std::size_t>(c)];
-            const DioValue after = columns[static_cast<std::size_t>(c) + 1].atStart;
-            const DioValue runValue = columns[static_cast<std::size_t>(runStart)].atStart;
-            if (!column.changed && column.atStart == runValue)
+        for (int c = first; c < last;) {
+            const auto at = [&](int column) -> const DioColumn& {
+                return columns[static_cast<std::size_t>(column)];
+            };
+            int end = c + 1;
+            if (at(c).changed) {
+                // Columns with changes: an edge, or a block where they follow each other.
+                while (end < last && at(end).changed)
+                    ++end;
+                Fill(hDC, left + c, high, left + std::max(end, c + thickness), low + thickness,
+                     colour(at(end).atStart));
+                c = end;
                 continue;
-            endRun(c, runValue);
-            if (column.changed) {
-                trace(after).Add(left + c, high, left + c, low + 1);
-                runStart = c + 1;
-            } else {
-                runStart = c;
             }
+            // A run of columns with one value.
+            const DioValue value = at(c).atStart;
+            while (end < last && !at(end).changed && at(end).atStart == value)
+                ++end;
+            const int x1 = left + c, x2 = left + end;
+            if (!value.Known()) {
+                Fill(hDC, x1, high, x2, low + thickness, UNKNOWN_BAND);
+            } else {
+                if (value.mode == 1)
+                    Fill(hDC, x1, laneTop + 1, x2, laneTop + laneHeight - 2, OUTPUT_BAND);
+                const int y = value.state == 1 ? high : value.state == 0 ? low : (high + low) / 2;
+                Fill(hDC, x1, y, x2, y + thickness, colour(value));
+            }
+            c = end;
         }
-        if (runStart < last)
-            endRun(last, columns[static_cast<std::size_t>(runStart)].atStart);
     }
-    const int width = std::max(1, ScaleFrom96Dpi(2));
-    unknownMode.Draw(hDC, UNKNOWN_MODE_TRACE, width);
-    input.Draw(hDC, INPUT_TRACE, width);
-    output.Draw(hDC, OUTPUT_TRACE, width);
 }
 
 LRESULT CTimelineChart::OnKeyDown(WPARAM wParam, LPARAM) {
