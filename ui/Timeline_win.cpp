@@ -165,8 +165,10 @@ LRESULT CTimelineChart::OnPaint(WPARAM, LPARAM) {
         m_bufferSize = {width, height};
     }
     HGDIOBJ hOld = ::SelectObject(hMemory, m_hBuffer);
-    Draw(hMemory, width, height);
+    // Only the part asked for is drawn (the lanes summarise only its columns) and copied.
     const RECT& r = dc.m_ps.rcPaint;
+    ::IntersectClipRect(hMemory, r.left, r.top, r.right, r.bottom);
+    Draw(hMemory, width, height, r.left, r.right);
     ::BitBlt(dc, r.left, r.top, r.right - r.left, r.bottom - r.top, hMemory, r.left, r.top,
              SRCCOPY);
     ::SelectObject(hMemory, hOld);
@@ -174,7 +176,7 @@ LRESULT CTimelineChart::OnPaint(WPARAM, LPARAM) {
     return 0;
 }
 
-void CTimelineChart::Draw(HDC hDC, int width, int height) {
+void CTimelineChart::Draw(HDC hDC, int width, int height, int clipLeft, int clipRight) {
     CTimelineWnd& f = m_frame;
     const int left = f.PlotLeft();
     const int plot = std::max(0, width - left);
@@ -219,7 +221,7 @@ void CTimelineChart::Draw(HDC hDC, int width, int height) {
         ::DeleteObject(hHatch);
     }
 
-    DrawLanes(hDC, 0, laneHeight, now);
+    DrawLanes(hDC, 0, laneHeight, now, clipLeft, clipRight);
 
     // Lane labels and separators.
     ::SetTextColor(hDC, GetSysColor(COLOR_BTNTEXT));
@@ -277,7 +279,8 @@ void CTimelineChart::Draw(HDC hDC, int width, int height) {
     ::SelectObject(hDC, hOldFont);
 }
 
-void CTimelineChart::DrawLanes(HDC hDC, int top, int laneHeight, DioTime now) {
+void CTimelineChart::DrawLanes(HDC hDC, int top, int laneHeight, DioTime now, int clipLeft,
+                               int clipRight) {
     CTimelineWnd& f = m_frame;
     RECT client;
     GetClientRect(&client);
@@ -287,17 +290,23 @@ void CTimelineChart::DrawLanes(HDC hDC, int top, int laneHeight, DioTime now) {
     const std::optional<DioTime> begin = f.m_history.Begin();
     if (!begin || plot <= 0)
         return;
-    // Columns before the oldest data and after the present stay empty.
-    const int first = std::clamp(view.TimeToX(*begin, plot), 0, plot);
-    const int last = std::clamp(view.TimeToX(now, plot) + 1, 0, plot);
+    // Columns before the oldest data, after the present or outside the clip stay as they are.
+    const int base = std::clamp(clipLeft - left - 1, 0, plot);
+    const int first = std::max(base, std::clamp(view.TimeToX(*begin, plot), 0, plot));
+    const int last = std::min(std::clamp(clipRight - left + 1, 0, plot),
+                              std::clamp(view.TimeToX(now, plot) + 1, 0, plot));
+    if (first >= last)
+        return;
     const int pad = ScaleFrom96Dpi(LANE_PAD);
     // Traces are filled rectangles: wide pens cost far more than fills where GDI draws in
     // software (Wine), and a run of columns full of changes is one block.
     const int thickness = std::max(1, ScaleFrom96Dpi(2));
-    std::vector<DioColumn> columns(static_cast<std::size_t>(plot) + 1);
+    // Columns base to last, and the one after (the value a last change leads to).
+    const int count = last - base + 1;
+    const DioTime from = view.Start() + view.Span() * base / plot;
+    std::vector<DioColumn> columns(static_cast<std::size_t>(count));
     for (int lane = 0; lane < f.LaneCount(); ++lane) {
-        f.m_history.SummariseLane(lane, view.Start(), view.Span() * (plot + 1) / plot, plot + 1,
-                                  columns.data());
+        f.m_history.SummariseLane(lane, from, view.Span() * count / plot, count, columns.data());
         const int laneTop = top + lane * laneHeight;
         const int high = laneTop + pad;
         const int low = laneTop + laneHeight - pad - thickness;
@@ -308,7 +317,7 @@ void CTimelineChart::DrawLanes(HDC hDC, int top, int laneHeight, DioTime now) {
         };
         for (int c = first; c < last;) {
             const auto at = [&](int column) -> const DioColumn& {
-                return columns[static_cast<std::size_t>(column)];
+                return columns[static_cast<std::size_t>(column - base)];
             };
             int end = c + 1;
             if (at(c).changed) {

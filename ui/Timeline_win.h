@@ -54,11 +54,12 @@ public:
     LRESULT OnEraseBkgnd(WPARAM, LPARAM) { return 1; }
     LRESULT OnFocus(WPARAM, LPARAM);
 
-    // Draws the whole chart into dc (client size width x height).
-    void Draw(HDC hDC, int width, int height);
+    // Draws the chart into dc (client size width x height); the lanes only between the clip's
+    // columns.
+    void Draw(HDC hDC, int width, int height, int clipLeft, int clipRight);
 
 private:
-    void DrawLanes(HDC hDC, int top, int laneHeight, DioTime now);
+    void DrawLanes(HDC hDC, int top, int laneHeight, DioTime now, int clipLeft, int clipRight);
     CTimelineWnd& m_frame;
     HBITMAP m_hBuffer = nullptr;
     SIZE m_bufferSize{};

@@ -250,9 +250,12 @@ TEST(Timeline, AReplySeenInItsRowIsWhatTheTimelineShowsAndExports) {
         ASSERT_TRUE(peer.Send(bytes));
         ASSERT_TRUE(
             WaitUntil([&] { return h.Row(2) == std::make_pair(int(bytes[5]), int(bytes[6])); }));
-        const DioTime seen = Now();
-        // Once the view, which follows the present, has come that far.
-        ASSERT_TRUE(WaitUntil([&] { return State(h).start + State(h).span > seen; }));
+        // The cursor stands at the start of a pixel column: the one after the moment the row
+        // showed the value, once the view (which follows the present) has come that far.
+        const TimelineState state = State(h);
+        const DioTime seen = Now() + state.span / state.plotWidth;
+        ASSERT_TRUE(
+            WaitUntil([&] { return State(h).start + State(h).span > seen + state.span / 100; }));
         PointAt(h, hChart, State(h), seen);
         EXPECT_NE(State(h).readout.find(shown), std::string::npos) << State(h).readout;
     }
