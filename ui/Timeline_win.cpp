@@ -656,23 +656,30 @@ void CTimelineWnd::Refresh(bool bAll) {
     m_view.Update(begin, now);
     const int plot = PlotWidth();
     const int left = PlotLeft();
-    // What changed: everything when the view moved (following, it moves with the present);
-    // otherwise only the columns from what the last redraw showed as the present on, where new
-    // data and the passing time show.
-    const bool bMoved = m_view.TimeToX(oldStart, plot) != 0;
-    if (bAll || bMoved) {
+    // What changed: everything when the view moved (following, it moves with the present) or
+    // where the kept history begins moved in view (a clear, the oldest changes dropped);
+    // otherwise only the columns from the present the last redraw showed on, where new data
+    // and the passing time show.
+    const std::optional<DioTime> shownBegin = m_history.Begin();
+    auto inView = [this](std::optional<DioTime> time) {
+        return time && *time >= m_view.Start() && *time <= m_view.End();
+    };
+    const bool bBeginMoved =
+        shownBegin != m_shownBegin && (inView(shownBegin) || inView(m_shownBegin));
+    if (bAll || m_view.TimeToX(oldStart, plot) != 0 || bBeginMoved) {
         ::InvalidateRect(m_chart.m_hWnd, nullptr, FALSE);
     } else if (generation != m_nShownGeneration || m_view.End() > m_shownNow) {
-        const int from = m_view.TimeToX(std::min(m_shownNow, m_history.Latest()), plot);
+        // A chunk's changes carry the time its recv returned, a moment before they are
+        // recorded: two columns back covers them.
+        const int from = m_view.TimeToX(m_shownNow, plot) - 2;
         if (from <= plot) {
             RECT client;
             m_chart.GetClientRect(&client);
-            const RECT changed{left + std::max(0, from - 1), 0, client.right, client.bottom};
+            const RECT changed{left + std::max(0, from), 0, client.right, client.bottom};
             ::InvalidateRect(m_chart.m_hWnd, &changed, FALSE);
         }
-        if (generation != m_nShownGeneration)
-            ::InvalidateRect(m_chart.m_hWnd, nullptr, FALSE); // a clear, or a reconnect's hatch
     }
+    m_shownBegin = shownBegin;
     m_nShownGeneration = generation;
     m_shownNow = now;
     m_btnFollow.SendMessage(BM_SETCHECK, m_view.Following() ? BST_CHECKED : BST_UNCHECKED);

@@ -136,9 +136,10 @@ private:
     CTimelineView m_view;
     std::optional<DioTime> m_cursor;
     std::optional<DioTime> m_marker;
-    // What the last redraw showed: the history's generation and the present.
+    // What the last redraw showed: the history's generation, the present, where it began.
     std::uint64_t m_nShownGeneration = 0;
     DioTime m_shownNow{};
+    std::optional<DioTime> m_shownBegin;
 
     DECLARE_MESSAGE_MAP()
 };
