@@ -150,6 +150,7 @@ CTimelineChart::~CTimelineChart() {
 }
 
 LRESULT CTimelineChart::OnPaint(WPARAM, LPARAM) {
+    const auto started = std::chrono::steady_clock::now();
     CPaintDC dc(m_hWnd);
     RECT client;
     GetClientRect(&client);
@@ -173,6 +174,8 @@ LRESULT CTimelineChart::OnPaint(WPARAM, LPARAM) {
              SRCCOPY);
     ::SelectObject(hMemory, hOld);
     ::DeleteDC(hMemory);
+    m_frame.m_paintedAt = std::chrono::steady_clock::now();
+    m_frame.m_paintCost = m_frame.m_paintedAt - started;
     return 0;
 }
 
@@ -648,6 +651,10 @@ LRESULT CTimelineWnd::OnSetFocus(WPARAM, LPARAM) {
 
 void CTimelineWnd::Refresh(bool bAll) {
     if (m_hWnd == nullptr)
+        return;
+    // The timer's redraws take at most a quarter of the interface thread's time, however long
+    // a repaint takes on a busy machine; the operator's own actions redraw at once.
+    if (!bAll && std::chrono::steady_clock::now() < m_paintedAt + 3 * m_paintCost)
         return;
     const DioTime now = Now();
     const DioTime begin = Begin(now);

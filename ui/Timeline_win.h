@@ -15,6 +15,7 @@
 #include "platform/Wnd.h"
 #include "ui/Timeline.h"
 
+#include <chrono>
 #include <functional>
 #include <optional>
 #include <string>
@@ -140,6 +141,9 @@ private:
     std::uint64_t m_nShownGeneration = 0;
     DioTime m_shownNow{};
     std::optional<DioTime> m_shownBegin;
+    // When the chart was last painted, and what that took.
+    std::chrono::steady_clock::time_point m_paintedAt{};
+    std::chrono::steady_clock::duration m_paintCost{};
 
     DECLARE_MESSAGE_MAP()
 };
