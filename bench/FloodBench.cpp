@@ -10,13 +10,15 @@
 // (the temporary folder is made one that does not exist), for comparison.
 //
 // --timestamps starts every log line with the time. --rate=N paces the second flood's clicks
-// at N bytes per second instead of the line rate of a 100 Mbit/s link.
+// at N bytes per second instead of the line rate of a 100 Mbit/s link. --timeline opens the
+// Timeline window (following the present) before the flood.
 //
 //   tools/wine-exec.sh build/win/bench/bench_flood.exe [seconds] [--no-capture] [--timestamps]
-//       [--rate=N]
+//       [--rate=N] [--timeline]
 #include "bench/BenchClock.h"
 #include "bench/BenchStats.h"
 #include "bench/SelectionWatch.h"
+#include "res/resource.h"
 #include "tests/win32/DialogHarness.h"
 #include "tests/win32/FloodingDevice.h"
 #include "tests/win32/RealInput.h"
@@ -124,10 +126,12 @@ int main(int argc, char** argv) {
     const double seconds = argc > 1 ? std::atof(argv[1]) : 10.0;
     bool bCapture = true;
     bool bTimestamps = false;
+    bool bTimeline = false;
     double rate = kLineRate;
     for (int i = 2; i < argc; ++i) {
         bCapture = bCapture && std::strcmp(argv[i], "--no-capture") != 0;
         bTimestamps = bTimestamps || std::strcmp(argv[i], "--timestamps") == 0;
+        bTimeline = bTimeline || std::strcmp(argv[i], "--timeline") == 0;
         if (std::strncmp(argv[i], "--rate=", 7) == 0 && std::atof(argv[i] + 7) > 0)
             rate = std::atof(argv[i] + 7);
     }
@@ -145,6 +149,13 @@ int main(int argc, char** argv) {
         return 1;
     }
     h.OnUiThread([&] { h.TestDlg().m_connection.SetTimestamps(bTimestamps); });
+    if (bTimeline) {
+        // Beside the main window, where the clicks do not land on it.
+        h.Command(ID_DEVICE_TIMELINE);
+        h.OnUiThread([&] {
+            ::MoveWindow(::GetParent(h.TestDlg().m_timeline.Chart()), 0, 560, 1000, 400, TRUE);
+        });
+    }
     const HWND hState = h.Item(2204);
     h.OnUiThread([&] { ::SetWindowSubclass(hState, &WatchSelection, 1, 0); });
     CFloodingDevice device(peer, kFloodRows);
@@ -202,9 +213,9 @@ int main(int argc, char** argv) {
     h.OnUiThread([&] { ::RemoveWindowSubclass(hState, &WatchSelection, 1); });
 
     std::printf("flood of %.1f s (%.2f s until the log showed its end), session capture %s, "
-                "timestamps %s\n",
+                "timestamps %s, Timeline %s\n",
                 floodMs / 1000.0, elapsedMs / 1000.0, bCapture ? "on" : "OFF",
-                bTimestamps ? "on" : "off");
+                bTimestamps ? "on" : "off", bTimeline ? "open" : "closed");
     std::printf("device bytes sent                  %llu\n",
                 static_cast<unsigned long long>(total));
     std::printf("device bytes per second handled    %.0f (%.1f MB/s)\n",
@@ -237,5 +248,8 @@ int main(int argc, char** argv) {
                 goal(paced), goal(flooded));
     std::printf("peak working set                   %.1f MB\n",
                 static_cast<double>(g_peakMemory) / (1024.0 * 1024.0));
+    std::size_t changes = 0;
+    h.OnUiThread([&] { changes = h.TestDlg().m_history.Size(); });
+    std::printf("history                            %zu changes kept\n", changes);
     return contiguous && rowsApplied ? 0 : 1;
 }

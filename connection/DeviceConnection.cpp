@@ -1,11 +1,13 @@
 #include "connection/DeviceConnection.h"
 
+#include "platform/CString.h"
 #include "platform/PreciseClock.h"
 #include "protocol/LogTime.h"
 #include "protocol/TrafficDump.h"
 
 #include <chrono>
 #include <utility>
+#include <vector>
 
 SocketSendFunction g_pfnSocketSend = &::send;
 
@@ -24,17 +26,29 @@ constexpr int RECEIVE_WINDOW = 64 * 1024;
 constexpr DWORD STOP_GRACE_MS = 200;
 
 // The parser's sink on the worker: the row count and the pending range start come from the
-// dialog, the row updates are collected for the hand-off.
+// dialog; every decoded value goes to the rows' hand-off and, a reply frame at a time, to the
+// history.
 class CWorkerSink final : public CDioReplySink {
 public:
     explicit CWorkerSink(CDioReplySink& rows) : m_rows(rows) {}
     int GetRowCount() final { return m_rows.GetRowCount(); }
     int GetPendingStart() final { return m_rows.GetPendingStart(); }
-    void ClearPendingStart() final { m_rows.ClearPendingStart(); }
-    void SetRowMode(int row, int value) final { m_updates.SetMode(row, value); }
-    void SetRowState(int row, int value) final { m_updates.SetState(row, value); }
+    // Called at the end of every reply frame with a payload.
+    void ClearPendingStart() final {
+        m_rows.ClearPendingStart();
+        m_frame.EndFrame();
+    }
+    void SetRowMode(int row, int value) final {
+        m_updates.SetMode(row, value);
+        m_frame.SetMode(row, value);
+    }
+    void SetRowState(int row, int value) final {
+        m_updates.SetState(row, value);
+        m_frame.SetState(row, value);
+    }
 
     CRowUpdateBatch m_updates;
+    CDioFrameReports m_frame;
 
 private:
     CDioReplySink& m_rows;
@@ -86,8 +100,9 @@ bool WaitServingSentMessages(HANDLE hThread, const std::atomic<bool>& finished, 
     }
 }
 
-CDeviceConnection::CDeviceConnection(CDioReplySink& rows, std::size_t logKeepChars)
-    : m_rows(rows), m_log(logKeepChars) {}
+CDeviceConnection::CDeviceConnection(CDioReplySink& rows, CDioHistory& history,
+                                     std::size_t logKeepChars)
+    : m_rows(rows), m_history(history), m_log(logKeepChars) {}
 
 CDeviceConnection::~CDeviceConnection() {
     Stop();
@@ -113,6 +128,9 @@ bool CDeviceConnection::Open(const char* pszAddress, std::uint16_t port) {
         m_socket = -1;
         return false;
     }
+    m_bEndAsked = false;
+    m_history.RecordConnected(ToDioTime(PreciseSystemTime()),
+                              FormatString("%s:%u", pszAddress, static_cast<unsigned>(port)));
     return true;
 }
 
@@ -153,10 +171,13 @@ int CDeviceConnection::SendAndLog(const std::uint8_t* pData, std::size_t nLength
 }
 
 void CDeviceConnection::ShutdownSend() {
+    m_bEndAsked = true;
     ::shutdown(Socket(), SD_SEND);
 }
 
-void CDeviceConnection::Close() {
+void CDeviceConnection::Close(bool bRecordEnd) {
+    if (m_socket >= 0 && bRecordEnd)
+        m_history.RecordEnded(ToDioTime(PreciseSystemTime()), ConnectionEventKind::Disconnected);
     if (m_socket >= 0) {
         ::closesocket(Socket());
         m_socket = -1;
@@ -171,6 +192,7 @@ void CDeviceConnection::Stop() {
         // Wake the worker's recv: shutting both directions down ends it at once where the
         // socket layer allows; closing the socket cancels it everywhere.
         const SOCKET s = Socket();
+        m_bEndAsked = true;
         ::shutdown(s, SD_BOTH);
         if (!WaitServingSentMessages(hWorker, m_bWorkerDone, STOP_GRACE_MS) && m_socket >= 0) {
             m_socket = -1;
@@ -232,15 +254,22 @@ UINT ReceiveThreadProc(LPVOID pParam) {
 UINT CDeviceConnection::ReceiveLoop() {
     CDioReplyParser parser;
     CWorkerSink sink(m_rows);
+    std::vector<DioReport>& reports = sink.m_frame.Reports();
     BYTE buffer[RECEIVE_BUFFER_SIZE];
     std::string dump;
     std::string stamp;
     int n = ::recv(Socket(), reinterpret_cast<char*>(buffer), RECEIVE_BUFFER_SIZE, 0);
+    // One reading of the clock per chunk, as soon as recv returns: the log's time and the
+    // history's.
+    auto now = ToDioTime(PreciseSystemTime());
     while (n > 0) {
-        stamp = m_bTimestamps ? FormatLocalLogTime(PreciseSystemTime()) : std::string();
+        stamp = m_bTimestamps ? FormatLocalLogTime(now) : std::string();
         dump.clear();
         AppendTrafficDump(dump, TrafficDirection::Received, buffer, n, m_dumpStyle);
         parser.Feed(buffer, static_cast<std::size_t>(n), sink);
+        // Replies whose frame ended in this chunk.
+        m_history.RecordReports(now, reports.data(), reports.size());
+        reports.clear();
         {
             // The chunk's dump and its row updates are handed over together.
             CSingleLock lock(m_lock);
@@ -249,9 +278,16 @@ UINT CDeviceConnection::ReceiveLoop() {
         }
         Signal();
         n = ::recv(Socket(), reinterpret_cast<char*>(buffer), RECEIVE_BUFFER_SIZE, 0);
+        now = ToDioTime(PreciseSystemTime());
     }
-    // Orderly close and error end the connection alike. The window handles the end while
-    // this thread waits; it takes what still waits first.
+    // A frame the end cut short has set rows already: the history keeps what they show.
+    sink.m_frame.EndFrame();
+    m_history.RecordReports(now, reports.data(), reports.size());
+    m_history.RecordEnded(now, n < 0                ? ConnectionEventKind::Reset
+                               : m_bEndAsked.load() ? ConnectionEventKind::Disconnected
+                                                    : ConnectionEventKind::ClosedByDevice);
+    // Orderly close and error end the connection alike for the window. It handles the end
+    // while this thread waits; it takes what still waits first.
     ::SendMessageA(m_hNotify, m_nClosedMsg, 0, 0);
     m_bWorkerDone = true;
     return 0;

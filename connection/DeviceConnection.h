@@ -9,6 +9,7 @@
 // but by posting or sending to that handle.
 #pragma once
 
+#include "connection/DioHistory.h"
 #include "connection/LogHandOff.h"
 #include "connection/RowUpdateBatch.h"
 #include "platform/CriticalSection.h"
@@ -25,8 +26,9 @@ class CDeviceConnection {
 public:
     // rows answers the row count and the pending range start for the worker's parser, on the
     // worker's thread (both are atomic integers there); the row updates it decodes are handed
-    // over instead of being applied. logKeepChars: the most text the log pane could show.
-    CDeviceConnection(CDioReplySink& rows, std::size_t logKeepChars);
+    // over instead of being applied. Every decoded reply is also recorded in history, with the
+    // connection's own events. logKeepChars: the most text the log pane could show.
+    CDeviceConnection(CDioReplySink& rows, CDioHistory& history, std::size_t logKeepChars);
     // The worker must have been stopped (Stop) before.
     ~CDeviceConnection();
     CDeviceConnection(const CDeviceConnection&) = delete;
@@ -48,7 +50,8 @@ public:
     SOCKET Socket() const { return static_cast<SOCKET>(m_socket.load()); }
 
     // Interface thread. Connects a blocking TCP socket to a numeric IPv4 address; on failure
-    // the socket is closed again and false is answered.
+    // the socket is closed again and false is answered. A connection made is recorded in the
+    // history with the address as given.
     bool Open(const char* pszAddress, std::uint16_t port);
     // Starts the worker for the open connection; false when it cannot be started.
     bool StartWorker();
@@ -61,8 +64,9 @@ public:
     int SendAndLog(const std::uint8_t* pData, std::size_t nLength);
     // Asks to disconnect: no more sending; the connection ends when the device closes.
     void ShutdownSend();
-    // Closes the socket at the end of the connection (the worker has seen it end).
-    void Close();
+    // Closes the socket at the end of the connection (the worker has seen it end, and recorded
+    // how). bRecordEnd: the worker never ran, so the end is recorded here, as a disconnect.
+    void Close(bool bRecordEnd = false);
     // Ends the connection at once, whatever the device does, and waits for the worker to end,
     // still handling what it sends meanwhile (its last message). For closing the window.
     void Stop();
@@ -97,6 +101,7 @@ private:
     void AppendLocked(std::string text, std::string_view linePrefix = {});
 
     CDioReplySink& m_rows;
+    CDioHistory& m_history;
     HWND m_hNotify = nullptr;
     UINT m_nReceivedMsg = 0;
     UINT m_nClosedMsg = 0;
@@ -105,6 +110,8 @@ private:
     std::unique_ptr<CWinThread> m_pWorker;
     // Set by the worker once it no longer uses this object or the window.
     std::atomic<bool> m_bWorkerDone{false};
+    // The operator asked to disconnect (or the window is closing): an orderly end is theirs.
+    std::atomic<bool> m_bEndAsked{false};
 
     // Guards the two hand-offs, so a reply's log line and its row update arrive together.
     mutable CCriticalSection m_lock;

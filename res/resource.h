@@ -11,6 +11,7 @@
 #define IDS_ABOUTBOX 101
 #define IDS_SOCKETS_INIT_FAILED 103
 #define IDR_MAINACCEL 130
+#define IDR_TIMELINEACCEL 131
 
 // Commands
 #define IDM_ABOUTBOX 16
@@ -25,6 +26,16 @@
 #define ID_LOG_FIND 2506
 #define ID_LOG_FIND_NEXT 2507
 #define ID_LOG_FIND_PREVIOUS 2508
+// The Device menu
+#define ID_DEVICE_TIMELINE 2601
+
+// Timeline window controls; Export is also its Ctrl+S
+#define IDC_TIMELINE_FIT 2611
+#define IDC_TIMELINE_FOLLOW 2612
+#define IDC_TIMELINE_CLEAR 2613
+#define IDC_TIMELINE_EXPORT 2614
+#define IDC_TIMELINE_CHART 2615
+#define IDC_TIMELINE_READOUT 2616
 
 // Main dialog controls
 #define IDC_SCROLL_ROWS 1003

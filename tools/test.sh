@@ -11,7 +11,8 @@ root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$root"
 source tools/packages.sh
 kelvane_need_packages "${KELVANE_BUILD_PACKAGES[@]}" "${KELVANE_RELEASE_PACKAGES[@]}" \
-    "${KELVANE_CLANG_WINDOWS_PACKAGES[@]}" clang libclang-rt-14-dev libgtest-dev libbenchmark-dev
+    "${KELVANE_CLANG_WINDOWS_PACKAGES[@]}" "${KELVANE_WAVEFORM_PACKAGES[@]}" clang \
+    libclang-rt-14-dev libgtest-dev libbenchmark-dev
 
 jobs=$(nproc)
 echo "== native build"

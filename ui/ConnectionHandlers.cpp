@@ -38,7 +38,7 @@ void CMainDlg::OnConnect() {
     if (!StartReceiveWorker()) {
         // Without a worker nothing would ever be received nor the end of the connection
         // noticed: give the connection up at once.
-        m_connection.Close();
+        m_connection.Close(true);
         ShowConnectedState(false);
         AppendLog("Disconnected\r\n");
         MessageBox("Cannot receive from the device: the receive thread could not be started.",

@@ -50,6 +50,8 @@ void CMainDlg::OnTargetModel(UINT nID) {
         return;
     // Always rebuilds, also for the model already checked and while connected.
     BuildDioRows(g_targetModels[k].nDioCount);
+    // The Timeline's lanes follow; the history keeps every DIO's changes.
+    m_timeline.OnLaneCountChanged();
     HMENU hTargetModel = TargetModelMenu(GetMenu());
     for (int i = 0; i < TARGET_MODEL_COUNT; ++i)
         ::CheckMenuItem(hTargetModel, ID_TARGET_MODEL_FIRST + i,

@@ -39,13 +39,15 @@ BEGIN_MESSAGE_MAP(CMainDlg, CDialog)
     ON_COMMAND(ID_LOG_FIND_NEXT, OnLogFindNext)
     ON_COMMAND(ID_LOG_FIND_PREVIOUS, OnLogFindPrevious)
     ON_MESSAGE(CLogFinder::Message(), OnFindMessage)
+    ON_COMMAND(ID_DEVICE_TIMELINE, OnDeviceTimeline)
 END_MESSAGE_MAP()
 
 CMainDlg::CMainDlg(CWnd* pParent)
     : CDialog(IDD_MAIN, pParent), m_nPendingStart(-1), m_nDioCount(0), m_nMinHeight(-1),
       m_nLastWndHeight(-1), m_nLastWndWidth(-1), m_nLastClientHeight(-1), m_nLastClientWidth(-1),
       m_log(m_connection, m_richLog), m_finder(*this, m_richLog),
-      m_connection(*this, static_cast<std::size_t>(LOG_CAP_CHARS)) {
+      m_timeline(m_history, [this] { return m_nDioCount.load(); }),
+      m_connection(*this, m_history, static_cast<std::size_t>(LOG_CAP_CHARS)) {
     m_hIcon = ::LoadIconA(AfxGetInstanceHandle(), MAKEINTRESOURCEA(IDR_MAINFRAME));
 }
 
@@ -140,6 +142,9 @@ BOOL CMainDlg::PreTranslateMessage(MSG* pMsg) {
     // The Find dialog, while open, gets its own keyboard: Tab, Enter, Esc.
     if (m_finder.PreTranslateMessage(pMsg))
         return TRUE;
+    // So does the Timeline, with its own Ctrl+S.
+    if (m_timeline.PreTranslateMessage(pMsg))
+        return TRUE;
     // Shift+F10 and the menu key open the log's context menu while the pane has the focus;
     // their key-ups are kept from the pane too, so the menu opens once.
     if (pMsg->hwnd == m_richLog.m_hWnd) {
@@ -210,6 +215,10 @@ void CMainDlg::OnPaint() {
 
 HCURSOR CMainDlg::OnQueryDragIcon() {
     return static_cast<HCURSOR>(m_hIcon);
+}
+
+void CMainDlg::OnDeviceTimeline() {
+    m_timeline.Open(*this);
 }
 
 BOOL CMainDlg::OnHelpInfo(HELPINFO* pHelpInfo) {

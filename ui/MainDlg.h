@@ -23,6 +23,7 @@
 #include "ui/DioPanel.h"
 #include "ui/RowScroll.h"
 #include "ui/LogFinder.h"
+#include "ui/Timeline_win.h"
 #include "ui/TrafficLog.h"
 
 #include <atomic>
@@ -90,6 +91,9 @@ protected:
     void OnLogFindNext();
     void OnLogFindPrevious();
     LRESULT OnFindMessage(WPARAM wParam, LPARAM lParam);
+
+    // Device menu
+    void OnDeviceTimeline();
 
     // Target models and rows
     void SetupTargetModelMenu();
@@ -181,6 +185,11 @@ protected:
     CTrafficLog m_log;
     // Find in the pane: the modeless Find dialog, F3 and Shift+F3.
     CLogFinder m_finder;
+
+    // What the device said about its DIOs over time: the worker records, the Timeline reads.
+    CDioHistory m_history;
+    // The Timeline window (Device > Timeline), made when first opened.
+    CTimelineWnd m_timeline;
 
     // The device connection: socket, receive worker, parser, and what it hands over. Declared
     // last, so it is gone (its worker long stopped) before anything it reads.

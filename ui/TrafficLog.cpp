@@ -5,6 +5,7 @@
 #include "platform/PreciseClock.h"
 #include "protocol/LogTime.h"
 #include "platform/SystemErrorText.h"
+#include "platform/WholeFile.h"
 #include "res/resource.h"
 #include "ui/LogCap.h"
 #include "ui/MainDlg.h"
@@ -194,45 +195,28 @@ bool CTrafficLog::SaveTo(HWND hOwner, const CString& path) {
         return false;
     };
 
-    // Written to a new file beside the chosen one, which takes its place only once it is whole:
-    // a save that fails half-way leaves a file that was there as it was.
-    CString partPath;
-    HANDLE hOut = INVALID_HANDLE_VALUE;
-    for (int n = 1; hOut == INVALID_HANDLE_VALUE; ++n) {
-        partPath = FormatString("%s.%d.tmp", path.c_str(), n);
-        hOut = ::CreateFileA(partPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                             FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (hOut == INVALID_HANDLE_VALUE && (::GetLastError() != ERROR_FILE_EXISTS || n == 100))
-            return fail(::GetLastError());
-    }
-
+    // Written whole or not at all: a file that was there stays as it was when the save fails.
     const bool bWhole = m_capture.Complete();
     DWORD nError = 0;
-    bool ok = false;
-    if (bWhole) {
-        ok = m_capture.CopyTo(hOut, nError, progress);
-    } else {
-        const CString text = m_pane.GetWindowText();
-        DWORD written = 0;
-        ok = ::WriteFile(hOut, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
-             written == text.size();
-        if (!ok)
-            nError = ::GetLastError();
-    }
-    if (!::CloseHandle(hOut) && ok) {
-        ok = false;
-        nError = ::GetLastError();
-    }
-    if (ok && !::MoveFileExA(partPath.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING)) {
-        ok = false;
-        nError = ::GetLastError();
-    }
+    const bool ok = WriteWholeFile(
+        path,
+        [&](HANDLE hOut, DWORD& nWriteError) {
+            if (bWhole)
+                return m_capture.CopyTo(hOut, nWriteError, progress);
+            const CString text = m_pane.GetWindowText();
+            DWORD written = 0;
+            if (::WriteFile(hOut, text.data(), static_cast<DWORD>(text.size()), &written,
+                            nullptr) &&
+                written == text.size())
+                return true;
+            nWriteError = ::GetLastError();
+            return false;
+        },
+        nError);
     if (bWaitCursor)
         ::SetCursor(hRestore);
-    if (!ok) {
-        ::DeleteFileA(partPath.c_str());
-        return fail(nError != 0 ? nError : ERROR_WRITE_FAULT);
-    }
+    if (!ok)
+        return fail(nError);
     if (!bWhole) {
         const CString text = FormatString(
             "Only what the log shows was saved to %s: the whole session could not be kept (%s).",

@@ -103,6 +103,7 @@ class CTestMainDlg : public CMainDlg {
 public:
     using CMainDlg::m_connection;
     using CMainDlg::m_fontLog;
+    using CMainDlg::m_history;
     using CMainDlg::m_log;
     using CMainDlg::m_nDioCount;
     using CMainDlg::m_nLastClientHeight;
@@ -117,6 +118,7 @@ public:
     using CMainDlg::m_ppReadButtons;
     using CMainDlg::m_ppStateCombos;
     using CMainDlg::m_ppWriteButtons;
+    using CMainDlg::m_timeline;
     using CMainDlg::OnClearLog;
 };
 

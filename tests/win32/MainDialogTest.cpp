@@ -2,6 +2,7 @@
 // state, the keyboard, closing, the system menu, the About box and F1.
 #include "app/AboutDlg.h"
 #include "platform/WinApp.h"
+#include "res/resource.h"
 #include "tests/win32/DialogHarness.h"
 #include "tests/win32/DialogTemplate.h"
 
@@ -282,9 +283,15 @@ TEST(MainDialog, MenuOffersBothTargetModelsWithTheFirstChecked) {
     char text[64] = {};
     ::GetMenuStringA(hMenu, 0, text, sizeof text, MF_BYPOSITION);
     EXPECT_STREQ(text, "&Appearance");
+    // "Device" stands between "Appearance", still the first popup, and "Help".
     ::GetMenuStringA(hMenu, 1, text, sizeof text, MF_BYPOSITION);
+    EXPECT_STREQ(text, "&Device");
+    ::GetMenuStringA(::GetSubMenu(hMenu, 1), 0, text, sizeof text, MF_BYPOSITION);
+    EXPECT_STREQ(text, "&Timeline\tCtrl+T");
+    EXPECT_EQ(::GetMenuItemID(::GetSubMenu(hMenu, 1), 0), static_cast<UINT>(ID_DEVICE_TIMELINE));
+    ::GetMenuStringA(hMenu, 2, text, sizeof text, MF_BYPOSITION);
     EXPECT_STREQ(text, "&Help");
-    HMENU hHelp = ::GetSubMenu(hMenu, 1);
+    HMENU hHelp = ::GetSubMenu(hMenu, 2);
     ::GetMenuStringA(hHelp, 0, text, sizeof text, MF_BYPOSITION);
     EXPECT_STREQ(text, "&About...");
     EXPECT_EQ(::GetMenuItemID(hHelp, 0), 16u);
