@@ -152,17 +152,22 @@ DIOs are 0 to 255. HOST is a host name, an IPv4 or an IPv6 address; HOST:PORT an
   adds "round", counted from 1.
 
 Exit status (every failure also prints one line "kelvane-cli: ..." on stderr):
-  0    every command was answered. Ctrl+C during a watch, a --repeat 0 run or the pause
-       between rounds ends with 0 too, after an orderly close.
+  0    every command was answered. Ctrl+C ends with 0 too, after an orderly close, when
+       it comes in a watch that ends its round, in the pause between rounds or in a
+       --repeat 0 run
   1    an answer did not come in time or could not be used (the line names the command and
        shows the bytes); what was printed before stays
   2    usage: unknown command, bad number, wrong count of pairs, DIO above 255, START above
        END, read-range of more than 127 DIOs, write-range of more than 126
   3    cannot connect: the name does not resolve, the connection is refused or timed out
-  4    the device closed or reset the connection before every command was answered
-  130  Ctrl+C at any other time before every command was answered; it ends the wait for
-       an answer at once (a connect in progress first runs to its end: Ctrl+C again ends
-       the program there and then)
+  4    the device closed or reset the connection while commands or rounds were left; the
+       run ends there at once (a watch that the device ends with nothing after it gives 0)
+  5    the results cannot be written to stdout ("cannot write the results: REASON"); into a
+       pipe that closed (kelvane-cli ... | head -n 1) the run ends quietly, without the line
+  130  Ctrl+C at any other time before every command was answered, a watch with commands
+       after it included; no request goes out after it, and it ends the wait for an answer
+       at once (a connect in progress first runs to its end: Ctrl+C again ends the program
+       there and then)
 
 Examples:
   kelvane-cli 192.168.0.50 write 3 out high --verify
