@@ -1,7 +1,17 @@
 // kelvane-cli through its own entry point, against the simulator in this process.
 #include "CliTestSupport.h"
 
+#include "cli/CliSession.h"
+#include "cli/CliStop.h"
+#include "protocol/DioWords.h"
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <cerrno>
 #include <chrono>
+#include <fstream>
+#include <future>
 #include <regex>
 
 namespace {
@@ -140,6 +150,109 @@ TEST(Cli, DeviceThatClosesOrResetsEndsWithStatus4) {
     }
 }
 
+// Runs kelvane-cli on a thread of its own, while the test works the device.
+std::future<CliRun> RunCliAside(const Strings& args) {
+    return std::async(std::launch::async, [args] { return RunCliWith(args); });
+}
+
+// The run's result once it has ended; a run still going after limit fails the test and is
+// ended by a Ctrl+C.
+CliRun Finish(std::future<CliRun>& run, std::chrono::milliseconds limit) {
+    if (run.wait_for(limit) != std::future_status::ready) {
+        ADD_FAILURE() << "still running after " << limit.count() << " ms";
+        RequestCliStop();
+    }
+    return run.get();
+}
+
+TEST(Cli, ADeviceThatEndsTheConnectionEndsWhatIsLeftAtOnce) {
+    using std::chrono::milliseconds;
+    // Rounds or commands left: the first watch the device ends is the last thing that runs.
+    const Strings options[] = {
+        {"--repeat", "0", "--interval", "100"}, {"--repeat", "3", "--interval", "100"}, {}};
+    for (const Strings& before : options) {
+        CTestDevice device;
+        Strings args = before;
+        args.push_back(device.Target());
+        args.insert(args.end(), {"watch", "5"});
+        if (before.empty()) {
+            args.insert(args.end(), {"watch", "5"});
+        }
+        std::future<CliRun> run = RunCliAside(args);
+        ASSERT_TRUE(device.Simulator().WaitUntil(
+            [](const SimulatorCounters& c) { return c.m_nConnections == 1; }, milliseconds(5000)));
+        device.Simulator().Stop();
+        const CliRun result = Finish(run, milliseconds(3000));
+        EXPECT_EQ(result.m_nStatus, 4) << ::testing::PrintToString(args);
+        EXPECT_EQ(result.m_strErr.rfind("kelvane-cli: watch 5: the device had ", 0), 0u)
+            << result.m_strErr;
+    }
+    // Nothing left: a watch that the device ends is no failure.
+    CTestDevice device;
+    std::future<CliRun> run = RunCliAside({device.Target(), "read", "1", "watch"});
+    ASSERT_TRUE(device.Simulator().WaitUntil(
+        [](const SimulatorCounters& c) { return c.m_nFramesSent == 1; }, milliseconds(5000)));
+    device.Simulator().Stop();
+    const CliRun result = Finish(run, milliseconds(3000));
+    EXPECT_EQ(result.m_nStatus, 0) << result.m_strErr;
+    EXPECT_EQ(result.m_strOut, "DIO1 Input Low\n");
+}
+
+// Takes nothing: every write fails with error, as on a full disk or into a pipe whose reader
+// has gone.
+class CFailingOutput : public std::streambuf {
+public:
+    explicit CFailingOutput(int error) : m_nError(error) {}
+
+protected:
+    int overflow(int) override {
+        errno = m_nError;
+        return traits_type::eof();
+    }
+    std::streamsize xsputn(const char*, std::streamsize) override {
+        errno = m_nError;
+        return 0;
+    }
+
+private:
+    int m_nError;
+};
+
+TEST(Cli, ResultsThatCannotBeWrittenGiveStatus5) {
+    CTestDevice device;
+#ifndef _WIN32
+    {
+        std::ofstream full("/dev/full");
+        ASSERT_TRUE(full.is_open());
+        const CliRun run = RunCliInto(full, {device.Target(), "read-range", "0", "8"});
+        EXPECT_EQ(run.m_nStatus, 5);
+        EXPECT_EQ(run.m_strErr, "kelvane-cli: cannot write the results: no space left on device\n");
+    }
+#endif
+    CFailingOutput diskFull(ENOSPC);
+    std::ostream full(&diskFull);
+    CliRun run = RunCliInto(full, {"--json", device.Target(), "write", "1", "out", "low"});
+    EXPECT_EQ(run.m_nStatus, 5);
+    EXPECT_EQ(run.m_strErr, "kelvane-cli: cannot write the results: no space left on device\n");
+    run = RunCliInto(full, {"--help"});
+    EXPECT_EQ(run.m_nStatus, 5);
+
+    // A pipe whose reader has gone (kelvane-cli ... | head -n 1) ends the run quietly, also
+    // one without end.
+    CFailingOutput pipeClosed(EPIPE);
+    std::ostream pipe(&pipeClosed);
+    std::future<CliRun> endless = std::async(std::launch::async, [&] {
+        return RunCliInto(pipe, {"--repeat", "0", "--interval", "10", device.Target(), "watch",
+                                 "0.1", "read", "2"});
+    });
+    run = Finish(endless, std::chrono::milliseconds(5000));
+    EXPECT_EQ(run.m_nStatus, 5);
+    EXPECT_EQ(run.m_strErr, "");
+    // Nothing is printed then: a quiet run has no results to lose.
+    run = RunCliInto(pipe, {"-q", device.Target(), "read", "2"});
+    EXPECT_EQ(run.m_nStatus, 0) << run.m_strErr;
+}
+
 TEST(Cli, UsageErrorsGiveStatus2AndOneLine) {
     const Strings bad[] = {
         {},
@@ -195,6 +308,7 @@ TEST(Cli, UsageErrorsGiveStatus2AndOneLine) {
                              "\n  2  ",
                              "\n  3  ",
                              "\n  4  ",
+                             "\n  5  ",
                              "\n  130  "}) {
         EXPECT_NE(help.m_strOut.find(word), std::string::npos) << word;
     }
@@ -221,6 +335,56 @@ TEST(Cli, RepeatRunsTheRoundsInOrderOnOneConnection) {
     EXPECT_EQ(device.Simulator().ReceivedRequests().size(), 6u);
 }
 
+TEST(Cli, EachRoundTakesAnAnswerSentAfterItsRequest) {
+    // DIO 3 flips every 20 ms and is reported each time, also during the pause between the
+    // rounds; mid-pause it becomes an output, which stops the reports. The second round must
+    // print what the device answers then, not a report queued during the pause.
+    SimulatorOptions options;
+    options.m_vecToggleDios = {3};
+    options.m_nToggleMs = 20;
+    CTestDevice device(options);
+    std::thread change = ChangeInputLater(device.Simulator(), 1, std::chrono::milliseconds(150), 3,
+                                          {DIO_MODE_OUTPUT, DIO_STATE_HIGH});
+    const CliRun run =
+        RunCliWith({"--repeat", "2", "--interval", "500", device.Target(), "read", "3"});
+    change.join();
+    EXPECT_EQ(run.m_nStatus, 0) << run.m_strErr;
+    EXPECT_TRUE(
+        std::regex_match(run.m_strOut, std::regex("DIO3 Input (Low|High)\nDIO3 Output High\n")))
+        << run.m_strOut;
+}
+
+TEST(Cli, AFloodDuringAPauseIsTakenAsItComesAndNotKept) {
+    SimulatorOptions options;
+    options.m_nFloodBytes = 4 << 20;
+    CTestDevice device(options);
+    CliArguments arguments;
+    std::string text;
+    const char* argv[] = {"kelvane-cli", "127.0.0.1", "read", "1"};
+    ASSERT_EQ(ParseCliArguments(4, argv, arguments, text), CliRequest::Run) << text;
+    arguments.m_nPort = device.Simulator().Port();
+    std::ostringstream out;
+    std::ostringstream err;
+    CCliSession session(arguments, out, err);
+    ASSERT_EQ(session.Connect(), CLI_OK);
+    // The flood runs through the pause: the session holds at most the start of one frame.
+    std::size_t held = 0;
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (device.Simulator().Counters().m_nFloodsDone == 0 &&
+           std::chrono::steady_clock::now() < end) {
+        ASSERT_TRUE(session.Pause(20));
+        held = std::max(held, session.HeldBytes());
+    }
+    EXPECT_GT(device.Simulator().Counters().m_nFloodedBytes, (4u << 20) - 7);
+    EXPECT_LT(held, std::size_t{DIO_FRAME_HEADER_SIZE + 255});
+    // The device's table follows its flood: the read after it tells the last value.
+    ASSERT_EQ(session.RunCommand(arguments.m_vecCommands.front(), 0), CLI_OK) << err.str();
+    const DioModeState last = device.Simulator().DioTable()[1];
+    EXPECT_EQ(out.str(), "DIO1 " + std::string(DioModeWord(last.mode)) + " " +
+                             DioStateWord(last.state) + "\n");
+    session.Close();
+}
+
 TEST(Cli, VerboseDumpsEveryByteWithOneTimePerDump) {
     CTestDevice device;
     const CliRun run =
@@ -243,20 +407,151 @@ TEST(Cli, VerboseDumpsEveryByteWithOneTimePerDump) {
                                 "< 05 02 00 02 00 00" + std::string(31, ' ') + "| ......\n");
 }
 
+// Ctrl+C after delay, from another thread as on Windows.
+std::thread CtrlCAfter(std::chrono::milliseconds delay) {
+    return std::thread([delay] {
+        std::this_thread::sleep_for(delay);
+        RequestCliStop();
+    });
+}
+
 TEST(Cli, CtrlCWhileAnAnswerIsAwaitedEndsAtOnceWithStatus130) {
     SimulatorOptions silent;
     silent.m_nReplyDelayMs = 60000;
-    CTestDevice device(silent);
-    const auto start = std::chrono::steady_clock::now();
-    std::thread stopper([] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(200));
-        RequestCliStop();
-    });
-    const CliRun run = RunCliWith({"-t", "60000", device.Target(), "read", "1", "read", "2"});
+    // Also in a round of several: only endless rounds stop this way without a failure.
+    for (const Strings& repeat : {Strings{}, Strings{"--repeat", "3"}}) {
+        CTestDevice device(silent);
+        const auto start = std::chrono::steady_clock::now();
+        std::thread stopper = CtrlCAfter(std::chrono::milliseconds(200));
+        Strings args = repeat;
+        args.insert(args.end(), {"-t", "60000", device.Target(), "read", "1", "read", "2"});
+        const CliRun run = RunCliWith(args);
+        stopper.join();
+        EXPECT_EQ(run.m_nStatus, 130);
+        EXPECT_EQ(run.m_strErr, "kelvane-cli: interrupted before every command was answered\n");
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+        EXPECT_EQ(device.Simulator().ReceivedRequests().size(), 1u);
+    }
+}
+
+TEST(Cli, CtrlCInAWatchEndsTheRunThereAndCutsItShortWhenCommandsAreLeft) {
+    CTestDevice device;
+    std::thread stopper = CtrlCAfter(std::chrono::milliseconds(200));
+    CliRun run = RunCliWith({device.Target(), "watch", "read", "1"});
     stopper.join();
     EXPECT_EQ(run.m_nStatus, 130);
     EXPECT_EQ(run.m_strErr, "kelvane-cli: interrupted before every command was answered\n");
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+
+    // Endless rounds end this way: promptly, with nothing run after the watch.
+    const auto start = std::chrono::steady_clock::now();
+    stopper = CtrlCAfter(std::chrono::milliseconds(200));
+    run = RunCliWith({"--repeat", "0", "--interval", "50", device.Target(), "watch", "read", "1"});
+    stopper.join();
+    EXPECT_EQ(run.m_nStatus, 0) << run.m_strErr;
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+    EXPECT_TRUE(device.Simulator().ReceivedRequests().empty());
+}
+
+TEST(Cli, CtrlCDuringTheConnectSendsNoRequest) {
+    // A listener whose queue of connections is full: a connect to it waits until there is
+    // room again (the system drops its first attempt and tries again a second later).
+    const CSocketLibrary library;
+    std::string error;
+    CPortableSocket listener = CPortableSocket::Listen("127.0.0.1", 0, error);
+    ASSERT_TRUE(listener.IsOpen()) << error;
+    const std::uint16_t port = listener.LocalPort();
+    std::vector<CPortableSocket> queued;
+    ConnectFailure failure = ConnectFailure::None;
+    for (;;) {
+        CPortableSocket client = CPortableSocket::Connect("127.0.0.1", port, 300, failure, error);
+        if (!client.IsOpen()) {
+            break;
+        }
+        queued.push_back(std::move(client));
+        ASSERT_LT(queued.size(), 64u) << "the queue never fills";
+    }
+    if (failure != ConnectFailure::TimedOut) {
+        GTEST_SKIP() << "this system refuses a connect to a full queue: " << error;
+    }
+
+    std::future<CliRun> run = RunCliAside({"--connect-timeout", "10000", "127.0.0.1", "-p",
+                                           std::to_string(port), "write", "3", "out", "high"});
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    RequestCliStop();
+    // Room for the program's connect, which now goes through: it must send nothing on it.
+    std::string peer;
+    CPortableSocket device;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!device.IsOpen() && std::chrono::steady_clock::now() < deadline) {
+        SocketWait wait{&listener, true, false};
+        WaitForSockets(std::span<SocketWait>(&wait, 1), 100);
+        CPortableSocket accepted = listener.Accept(peer);
+        if (!accepted.IsOpen()) {
+            continue;
+        }
+        if (!queued.empty()) {
+            queued.pop_back(); // the test's own
+            continue;
+        }
+        device = std::move(accepted);
+    }
+    ASSERT_TRUE(device.IsOpen());
+    const CliRun result = Finish(run, std::chrono::milliseconds(10000));
+    std::size_t received = 0;
+    for (;;) {
+        SocketWait wait{&device, true, false};
+        if (WaitForSockets(std::span<SocketWait>(&wait, 1), 2000) <= 0) {
+            break;
+        }
+        std::uint8_t buffer[64];
+        std::size_t n = 0;
+        if (device.Receive(buffer, sizeof buffer, n) != SocketIo::Done) {
+            break;
+        }
+        received += n;
+    }
+    EXPECT_EQ(received, 0u);
+    EXPECT_EQ(result.m_nStatus, 130);
+    EXPECT_EQ(result.m_strErr, "kelvane-cli: interrupted before every command was answered\n");
+}
+
+// A wake target that takes its time, and counts the wakes that reach it after its owner has
+// let it go.
+struct CSlowWake {
+    std::atomic<bool> m_bReleased{false};
+    std::atomic<int> m_nLateWakes{0};
+    void Wake() {
+        std::this_thread::sleep_for(std::chrono::microseconds(500));
+        if (m_bReleased.load()) {
+            ++m_nLateWakes;
+        }
+    }
+};
+
+TEST(CliStop, NoCtrlCReachesTheWakeAfterItIsDetached) {
+    // Ctrl+C after Ctrl+C from a thread of its own, as Windows runs its handler, while runs
+    // attach a wake socket and close it again.
+    CCliStop<CSlowWake> stop;
+    std::atomic<bool> done{false};
+    std::thread handler([&] {
+        while (!done.load()) {
+            stop.Request();
+        }
+    });
+    std::array<CSlowWake, 40> wakes;
+    for (CSlowWake& wake : wakes) {
+        stop.Attach(&wake);
+        std::this_thread::sleep_for(std::chrono::microseconds(300));
+        stop.Detach();
+        wake.m_bReleased = true; // closed by its owner
+    }
+    done = true;
+    handler.join();
+    int late = 0;
+    for (const CSlowWake& wake : wakes) {
+        late += wake.m_nLateWakes.load();
+    }
+    EXPECT_EQ(late, 0);
 }
 
 TEST(Cli, CannotConnectGivesStatus3) {

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <functional>
 #include <sstream>
 #include <string>
@@ -20,17 +21,23 @@ struct CliRun {
     std::string m_strErr;
 };
 
-inline CliRun RunCliWith(const std::vector<std::string>& args) {
+// Runs kelvane-cli with its stdout on out; m_strOut stays empty.
+inline CliRun RunCliInto(std::ostream& out, const std::vector<std::string>& args) {
     std::vector<const char*> argv = {"kelvane-cli"};
     for (const std::string& arg : args) {
         argv.push_back(arg.c_str());
     }
-    std::ostringstream out;
     std::ostringstream err;
     CliRun run;
     run.m_nStatus = RunCli(static_cast<int>(argv.size()), argv.data(), out, err);
-    run.m_strOut = out.str();
     run.m_strErr = err.str();
+    return run;
+}
+
+inline CliRun RunCliWith(const std::vector<std::string>& args) {
+    std::ostringstream out;
+    CliRun run = RunCliInto(out, args);
+    run.m_strOut = out.str();
     return run;
 }
 
@@ -55,6 +62,18 @@ private:
     CDeviceSimulator m_simulator;
     bool m_bStarted = false;
 };
+
+// The one place where these tests change an input of the device: once the device has
+// received afterRequests requests, waits delay and sets dio to value, on a thread of its own.
+inline std::thread ChangeInputLater(CDeviceSimulator& device, std::size_t afterRequests,
+                                    std::chrono::milliseconds delay, int dio, DioModeState value) {
+    return std::thread([&device, afterRequests, delay, dio, value] {
+        if (device.WaitForRequests(afterRequests, std::chrono::seconds(10))) {
+            std::this_thread::sleep_for(delay);
+            device.SetDio(dio, value.mode, value.state);
+        }
+    });
+}
 
 // Accepts one client on address and answers each request frame (cut by its length byte)
 // with what answer gives for it.
