@@ -32,6 +32,21 @@ const char* const EVERY_COMMAND_TEXT = "DIO3 written\n"
                                        "DIO0 Output High\nDIO1 Input Low\nDIO2 Output High\n"
                                        "DIO3 Output High\n";
 
+// Runs kelvane-cli on a thread of its own, while the test works the device.
+std::future<CliRun> RunCliAside(const Strings& args) {
+    return std::async(std::launch::async, [args] { return RunCliWith(args); });
+}
+
+// The run's result once it has ended; a run still going after limit fails the test and is
+// ended by a Ctrl+C.
+CliRun Finish(std::future<CliRun>& run, std::chrono::milliseconds limit) {
+    if (run.wait_for(limit) != std::future_status::ready) {
+        ADD_FAILURE() << "still running after " << limit.count() << " ms";
+        RequestCliStop();
+    }
+    return run.get();
+}
+
 TEST(Cli, EveryCommandThroughWholeSplitAndJunkReplies) {
     SimulatorOptions split;
     split.m_split = ReplySplit::Bytes;
@@ -135,6 +150,30 @@ TEST(Cli, LateUnusableAndCutShortAnswersFail) {
                             "Output High\n");
 }
 
+TEST(Cli, AnAnswerIsKnownByItsCodeItsDioAndItsLength) {
+    // Ahead of every answer: a report of the next DIO and a write's acknowledgement. A single
+    // read's answer carries a byte more than it needs, a range read's a pair more.
+    CScriptedPeer peer("127.0.0.1", [](const std::vector<std::uint8_t>& request) {
+        const std::uint8_t first = request[4];
+        const std::uint8_t next = static_cast<std::uint8_t>(first + 1);
+        if (request[0] == DIO_CMD_SINGLE_READ) {
+            return std::vector<std::uint8_t>{1, 2, 0, 3, next, 1, 1,     2, 2, 0,
+                                             1, 0, 1, 2, 0,    4, first, 1, 0, 7};
+        }
+        const std::size_t pairs = request[5] - first + 2u;
+        std::vector<std::uint8_t> reply = {
+            1, 2, 0, 3, next, 1, 1, 2, 2, 0, 1, 0, 5, 2, 0, static_cast<std::uint8_t>(2 * pairs)};
+        reply.resize(reply.size() + 2 * pairs, 1);
+        return reply;
+    });
+    const CliRun run = RunCliWith(
+        {"127.0.0.1", "-p", std::to_string(peer.Port()), "read", "4", "read-range", "0", "2"});
+    EXPECT_EQ(run.m_nStatus, 1);
+    EXPECT_EQ(run.m_strOut, "DIO4 Output Low\n");
+    EXPECT_EQ(run.m_strErr, "kelvane-cli: read-range 0 2: unusable answer 05 02 00 08 01 01 01 "
+                            "01 01 01 01 01 (8 payload bytes, not 6)\n");
+}
+
 TEST(Cli, DeviceThatClosesOrResetsEndsWithStatus4) {
     for (const ConnectionEnd end : {ConnectionEnd::Close, ConnectionEnd::Reset}) {
         SimulatorOptions options;
@@ -148,21 +187,6 @@ TEST(Cli, DeviceThatClosesOrResetsEndsWithStatus4) {
         // (A reset may read as a close on some socket stacks: both are the device gone.)
         EXPECT_EQ(run.m_strErr.rfind("kelvane-cli: read 3: the device ", 0), 0u) << run.m_strErr;
     }
-}
-
-// Runs kelvane-cli on a thread of its own, while the test works the device.
-std::future<CliRun> RunCliAside(const Strings& args) {
-    return std::async(std::launch::async, [args] { return RunCliWith(args); });
-}
-
-// The run's result once it has ended; a run still going after limit fails the test and is
-// ended by a Ctrl+C.
-CliRun Finish(std::future<CliRun>& run, std::chrono::milliseconds limit) {
-    if (run.wait_for(limit) != std::future_status::ready) {
-        ADD_FAILURE() << "still running after " << limit.count() << " ms";
-        RequestCliStop();
-    }
-    return run.get();
 }
 
 TEST(Cli, ADeviceThatEndsTheConnectionEndsWhatIsLeftAtOnce) {
@@ -317,6 +341,76 @@ TEST(Cli, UsageErrorsGiveStatus2AndOneLine) {
     EXPECT_TRUE(
         std::regex_match(version.m_strOut, std::regex("Kelvane Version 2\\.0 Build .{8}\n")))
         << version.m_strOut;
+}
+
+CliRequest Parse(const Strings& args, CliArguments& arguments) {
+    std::vector<const char*> argv = {"kelvane-cli"};
+    for (const std::string& arg : args) {
+        argv.push_back(arg.c_str());
+    }
+    std::string text;
+    arguments = {};
+    return ParseCliArguments(static_cast<int>(argv.size()), argv.data(), arguments, text);
+}
+
+// n pairs of MODE:STATE.
+Strings Pairs(int n) {
+    return Strings(static_cast<std::size_t>(n), "out:high");
+}
+
+TEST(Cli, ArgumentsAtTheirLimitsAreTakenAndOneStepPastIsRefused) {
+    CliArguments a;
+    ASSERT_EQ(Parse({"h", "read-range", "0", "126"}, a), CliRequest::Run);
+    EXPECT_EQ(a.m_vecCommands.front().m_nLast, 126);
+    EXPECT_EQ(Parse({"h", "read-range", "129", "255"}, a), CliRequest::Run);
+    EXPECT_EQ(Parse({"h", "read-range", "128", "255"}, a), CliRequest::Usage);
+
+    Strings write = {"h", "write-range", "0", "125"};
+    Strings pairs = Pairs(126);
+    write.insert(write.end(), pairs.begin(), pairs.end());
+    ASSERT_EQ(Parse(write, a), CliRequest::Run);
+    EXPECT_EQ(a.m_vecCommands.front().m_vecValues.size(), 126u);
+    write.push_back("in:low"); // a pair more than the range has
+    EXPECT_EQ(Parse(write, a), CliRequest::Usage);
+    write[3] = "126"; // and the range as long
+    EXPECT_EQ(Parse(write, a), CliRequest::Usage);
+
+    // A bare IPv6 address is a host, whatever its colons.
+    ASSERT_EQ(Parse({"::1", "read", "255"}, a), CliRequest::Run);
+    EXPECT_EQ(a.m_strHost, "::1");
+    EXPECT_EQ(a.m_nPort, 5001);
+    ASSERT_EQ(Parse({"-p", "6000", "fe80::1:2", "read", "1"}, a), CliRequest::Run);
+    EXPECT_EQ(a.m_strHost, "fe80::1:2");
+    EXPECT_EQ(a.m_nPort, 6000);
+    ASSERT_EQ(Parse({"[::1]:6001", "read", "1"}, a), CliRequest::Run);
+    EXPECT_EQ(a.m_strHost, "::1");
+    EXPECT_EQ(a.m_nPort, 6001);
+    ASSERT_EQ(Parse({"host:65535", "read", "1"}, a), CliRequest::Run);
+    EXPECT_EQ(a.m_nPort, 65535);
+    EXPECT_EQ(Parse({"host:65536", "read", "1"}, a), CliRequest::Usage);
+}
+
+TEST(Cli, AWatchLastsItsSecondsToTheMillisecond) {
+    CliArguments a;
+    const std::pair<const char*, int> seconds[] = {{"0", 0},      {"0.4", 400},  {".25", 250},
+                                                   {"2.5", 2500}, {"10", 10000}, {"0.001", 1}};
+    for (const auto& [text, ms] : seconds) {
+        ASSERT_EQ(Parse({"h", "watch", text}, a), CliRequest::Run) << text;
+        EXPECT_EQ(a.m_vecCommands.front().m_nWatchMs, ms) << text;
+    }
+    ASSERT_EQ(Parse({"h", "watch", "read", "1"}, a), CliRequest::Run);
+    EXPECT_EQ(a.m_vecCommands.front().m_nWatchMs, -1); // until the end or Ctrl+C
+    EXPECT_EQ(Parse({"h", "watch", "0.0001"}, a), CliRequest::Usage);
+
+    CTestDevice device;
+    using Clock = std::chrono::steady_clock;
+    Clock::time_point start = Clock::now();
+    std::future<CliRun> run = RunCliAside({device.Target(), "watch", "0"});
+    EXPECT_EQ(Finish(run, std::chrono::milliseconds(2000)).m_nStatus, 0);
+    start = Clock::now();
+    run = RunCliAside({device.Target(), "watch", "0.4"});
+    EXPECT_EQ(Finish(run, std::chrono::milliseconds(4000)).m_nStatus, 0);
+    EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(400));
 }
 
 TEST(Cli, RepeatRunsTheRoundsInOrderOnOneConnection) {

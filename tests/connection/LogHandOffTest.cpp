@@ -60,4 +60,11 @@ TEST(LogHandOff, APrefixStartsEveryLineButNotTheRestOfAnOpenOne) {
     log.Take(taken, 1000);
     EXPECT_EQ(taken, "12:00:00.001 < 01\r\n12:00:00.001   02\r\n12:00:00.002 >Disconnected\r\n"
                      "plain\r\n");
+
+    // A Clear after an open line: what follows starts a line of its own, with its time.
+    append(">", "12:00:00.004 ");
+    log.Clear();
+    append("Connected\r\n", "12:00:00.005 ");
+    log.Take(taken, 1000);
+    EXPECT_EQ(taken, "12:00:00.005 Connected\r\n");
 }
