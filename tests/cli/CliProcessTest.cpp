@@ -91,7 +91,9 @@ TEST(CliProcess, StdoutThatCannotBeWrittenGivesStatus5) {
     EXPECT_EQ(RunShellLine("PROGRAM " + device.Target() +
                            " read-range 0 8 2>&1 >/dev/full; echo \"exit $?\""),
               "kelvane-cli: cannot write the results: no space left on device\nexit 5\n");
-    EXPECT_EQ(RunShellLine("exec 3>&1; (PROGRAM --repeat 0 --interval 1 " + device.Target() +
+    // (timeout stops a program that never notices, as Ctrl+C would.)
+    EXPECT_EQ(RunShellLine("exec 3>&1; (timeout 20 PROGRAM --repeat 0 --interval 1 " +
+                           device.Target() +
                            " read 1 2>&3; echo \"exit $?\" >&3) | head -n 1 >/dev/null"),
               "exit 5\n");
 }

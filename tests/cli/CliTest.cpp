@@ -121,6 +121,21 @@ TEST(Cli, LateUnusableAndCutShortAnswersFail) {
         EXPECT_EQ(run.m_strErr,
                   "kelvane-cli: read 3: no answer within 100 ms (nothing received)\n");
     }
+    {
+        // The close waits up to the answer time-out for the device to end, and shows what it
+        // still sends: here the late answer, due 200 ms into that wait.
+        SimulatorOptions late;
+        late.m_nReplyDelayMs = 600;
+        CTestDevice device(late);
+        const CliRun run = RunCliWith({"-v", "-t", "400", device.Target(), "read", "3"});
+        EXPECT_EQ(run.m_nStatus, 1);
+        EXPECT_TRUE(std::regex_match(run.m_strErr,
+                                     std::regex("> 01 02 00 01 03 [^\n]*\n"
+                                                "kelvane-cli: read 3: no answer within 400 ms "
+                                                "[(]nothing received[)]\n"
+                                                "< 01 02 00 03 03 00 00 [^\n]*\n")))
+            << run.m_strErr;
+    }
     CTestDevice device;
     CliRun run = RunCliWith({device.Target(), "read", "1", "read", "9", "read", "2"});
     EXPECT_EQ(run.m_nStatus, 1);
@@ -150,28 +165,47 @@ TEST(Cli, LateUnusableAndCutShortAnswersFail) {
                             "Output High\n");
 }
 
-TEST(Cli, AnAnswerIsKnownByItsCodeItsDioAndItsLength) {
-    // Ahead of every answer: a report of the next DIO and a write's acknowledgement. A single
-    // read's answer carries a byte more than it needs, a range read's a pair more.
-    CScriptedPeer peer("127.0.0.1", [](const std::vector<std::uint8_t>& request) {
-        const std::uint8_t first = request[4];
-        const std::uint8_t next = static_cast<std::uint8_t>(first + 1);
-        if (request[0] == DIO_CMD_SINGLE_READ) {
-            return std::vector<std::uint8_t>{1, 2, 0, 3, next, 1, 1,     2, 2, 0,
-                                             1, 0, 1, 2, 0,    4, first, 1, 0, 7};
-        }
+// A device that surrounds its answers with frames that answer nothing.
+std::vector<std::uint8_t> AnswerAmidOtherFrames(const std::vector<std::uint8_t>& request) {
+    using Bytes = std::vector<std::uint8_t>;
+    const std::uint8_t first = request[4];
+    const std::uint8_t next = static_cast<std::uint8_t>(first + 1);
+    if (request[0] == DIO_CMD_MULTI_READ) {
+        // A report of another DIO and a write's acknowledgement first; then the answer, with
+        // a pair more than asked for.
         const std::size_t pairs = request[5] - first + 2u;
-        std::vector<std::uint8_t> reply = {
-            1, 2, 0, 3, next, 1, 1, 2, 2, 0, 1, 0, 5, 2, 0, static_cast<std::uint8_t>(2 * pairs)};
+        Bytes reply = {1, 2, 0, 3, next, 1, 1, 2,
+                       2, 0, 1, 0, 5,    2, 0, static_cast<std::uint8_t>(2 * pairs)};
         reply.resize(reply.size() + 2 * pairs, 1);
         return reply;
-    });
-    const CliRun run = RunCliWith(
-        {"127.0.0.1", "-p", std::to_string(peer.Port()), "read", "4", "read-range", "0", "2"});
+    }
+    switch (first) {
+    case 4: // the same first; then the answer, which carries a byte more than it needs; then
+            // a later report of the DIO, and the start of a report of DIO 6
+        return Bytes{1, 2, 0, 3, next, 1, 1, 2, 2, 0, 1, 0, 1, 2, 0,
+                     4, 4, 1, 0, 7,    1, 2, 0, 3, 4, 0, 1, 1, 2, 0};
+    case 6: // the rest of that report, which began before the request; then the answer
+        return Bytes{3, 6, 1, 1, 1, 2, 0, 3, 6, 0, 0};
+    default: // an answer with a state of 2
+        return Bytes{1, 2, 0, 3, first, 0, 2};
+    }
+}
+
+TEST(Cli, AnAnswerIsKnownByItsCodeItsDioAndItsLength) {
+    CScriptedPeer peer("127.0.0.1", AnswerAmidOtherFrames);
+    CliRun run = RunCliWith({"127.0.0.1", "-p", std::to_string(peer.Port()), "read", "4", "read",
+                             "6", "read-range", "0", "2"});
     EXPECT_EQ(run.m_nStatus, 1);
-    EXPECT_EQ(run.m_strOut, "DIO4 Output Low\n");
+    EXPECT_EQ(run.m_strOut, "DIO4 Output Low\nDIO6 Input Low\n");
     EXPECT_EQ(run.m_strErr, "kelvane-cli: read-range 0 2: unusable answer 05 02 00 08 01 01 01 "
                             "01 01 01 01 01 (8 payload bytes, not 6)\n");
+
+    CScriptedPeer another("127.0.0.1", AnswerAmidOtherFrames);
+    run = RunCliWith({"127.0.0.1", "-p", std::to_string(another.Port()), "read", "7"});
+    EXPECT_EQ(run.m_nStatus, 1);
+    EXPECT_EQ(run.m_strErr,
+              "kelvane-cli: read 7: unusable answer 01 02 00 03 07 00 02 (mode or state not 0 "
+              "or 1)\n");
 }
 
 TEST(Cli, DeviceThatClosesOrResetsEndsWithStatus4) {
@@ -429,23 +463,37 @@ TEST(Cli, RepeatRunsTheRoundsInOrderOnOneConnection) {
     EXPECT_EQ(device.Simulator().ReceivedRequests().size(), 6u);
 }
 
+// A console that takes its time over every line, as a slow pipe or a terminal on hold.
+class CSlowConsole : public std::stringbuf {
+protected:
+    std::streamsize xsputn(const char* text, std::streamsize count) override {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        return std::stringbuf::xsputn(text, count);
+    }
+};
+
 TEST(Cli, EachRoundTakesAnAnswerSentAfterItsRequest) {
-    // DIO 3 flips every 20 ms and is reported each time, also during the pause between the
-    // rounds; mid-pause it becomes an output, which stops the reports. The second round must
-    // print what the device answers then, not a report queued during the pause.
+    // DIO 3 flips every 20 ms and is reported each time, also between the rounds; 150 ms
+    // after the first request it becomes an output, which stops the reports. The second round
+    // must print what the device answers then, not a report sent before its request: one
+    // taken in the pause, or one waiting while the first round's line was printed.
     SimulatorOptions options;
     options.m_vecToggleDios = {3};
     options.m_nToggleMs = 20;
-    CTestDevice device(options);
-    std::thread change = ChangeInputLater(device.Simulator(), 1, std::chrono::milliseconds(150), 3,
-                                          {DIO_MODE_OUTPUT, DIO_STATE_HIGH});
-    const CliRun run =
-        RunCliWith({"--repeat", "2", "--interval", "500", device.Target(), "read", "3"});
-    change.join();
-    EXPECT_EQ(run.m_nStatus, 0) << run.m_strErr;
-    EXPECT_TRUE(
-        std::regex_match(run.m_strOut, std::regex("DIO3 Input (Low|High)\nDIO3 Output High\n")))
-        << run.m_strOut;
+    for (const char* interval : {"500", "0"}) {
+        CTestDevice device(options);
+        std::thread change = ChangeInputLater(device.Simulator(), 1, std::chrono::milliseconds(150),
+                                              3, {DIO_MODE_OUTPUT, DIO_STATE_HIGH});
+        CSlowConsole console;
+        std::ostream out(&console);
+        const CliRun run = RunCliInto(
+            out, {"--repeat", "2", "--interval", interval, device.Target(), "read", "3"});
+        change.join();
+        EXPECT_EQ(run.m_nStatus, 0) << run.m_strErr;
+        EXPECT_TRUE(std::regex_match(console.str(),
+                                     std::regex("DIO3 Input (Low|High)\nDIO3 Output High\n")))
+            << "--interval " << interval << ": " << console.str();
+    }
 }
 
 TEST(Cli, AFloodDuringAPauseIsTakenAsItComesAndNotKept) {

@@ -212,6 +212,17 @@ TEST(LogTime, EveryHourMinuteAndSecondByValue) {
     // Out of range: brought into it.
     EXPECT_EQ(FormatLogTime(24, 60, 61, 1000), "00:00:00.000 ");
     EXPECT_EQ(FormatLogTime(-1, -1, -1, -1), "23:59:60.999 ");
+
+    // A moment of the clock keeps its seconds and milliseconds in any time zone that is whole
+    // minutes off, also just before 1970 (which Windows' local time does not reach).
+    using std::chrono::milliseconds;
+    using std::chrono::system_clock;
+    EXPECT_EQ(FormatLocalLogTime(system_clock::time_point(milliseconds(61250))).substr(6),
+              "01.250 ");
+#ifndef _WIN32
+    EXPECT_EQ(FormatLocalLogTime(system_clock::time_point(milliseconds(-1500))).substr(6),
+              "58.500 ");
+#endif
 }
 
 TEST(TrafficDump, LinePrefixStartsEveryLineAndTheBareMark) {

@@ -21,6 +21,9 @@ TEST(TextSearch, FindsDownAndUpWithCaseAndWholeWordsAndNeverWraps) {
 
     // Case: "ab" matches Ab, ab and AB unless the case must match.
     EXPECT_EQ(FindInText(text, "ab", 0, down), 13u);
+    // Every letter from A to Z folds, and only letters: '@' and '[' beside them do not.
+    EXPECT_EQ(FindInText("@[ AZ", "az", 0, down), 3u);
+    EXPECT_EQ(FindInText("`{ @[", "@[", 0, down), 3u);
     TextSearch matchCase;
     matchCase.bMatchCase = true;
     EXPECT_EQ(FindInText(text, "AB", 0, matchCase), 19u);
