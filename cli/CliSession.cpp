@@ -18,9 +18,11 @@ constexpr std::size_t SHOWN_BYTES = 48;
 // What the catch-up before a command reads at most: a device that never stops sending does
 // not hold the command back for ever.
 constexpr std::size_t CATCH_UP_BYTES = 1 << 20;
-// The catch-up is left out when the socket was found empty less than this long ago, as after
-// an answer or a pause: a frame that arrived meanwhile is no older than the request is by the
-// time it reaches the device, and a command in a tight loop saves a receive call.
+// The catch-up is left out when a receive emptied the socket less than this long ago, as
+// when a command follows the answer to the one before: a frame that arrived meanwhile is no
+// older than the request is by the time it reaches the device, and commands in a tight loop
+// save a receive call each. (A wait that ends with nothing received does not count: it says
+// nothing of what arrived after it.)
 constexpr std::chrono::microseconds EMPTY_IS_RECENT{100};
 
 std::string HexBytes(const std::uint8_t* data, std::size_t length) {
@@ -236,7 +238,6 @@ CCliSession::Receive CCliSession::ReceiveSome(Clock::time_point deadline, bool s
             }
         }
         if (!waits[0].m_bReadable) {
-            m_timeEmpty = Clock::now();
             continue; // the time is checked at the top
         }
         const Receive result = TakeChunk();
@@ -247,16 +248,15 @@ CCliSession::Receive CCliSession::ReceiveSome(Clock::time_point deadline, bool s
 }
 
 CCliSession::Receive CCliSession::TakeChunk() {
-    const Clock::time_point before = Clock::now();
     std::size_t received = 0;
     switch (m_socket.Receive(m_chunk.data(), m_chunk.size(), received)) {
     case SocketIo::Done:
         if (received < m_chunk.size()) {
-            m_timeEmpty = before; // it took all there was
+            m_timeEmpty = Clock::now(); // it took all there was
         }
         break;
     case SocketIo::WouldBlock:
-        m_timeEmpty = before;
+        m_timeEmpty = Clock::now();
         return Receive::TimedOut;
     case SocketIo::Closed:
         m_gone = Gone::Closed;

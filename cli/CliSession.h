@@ -102,7 +102,7 @@ private:
     Clock::time_point m_connectedAt{};
     bool m_bInterrupted = false;
     Gone m_gone = Gone::No;
-    // When the socket was last found to hold nothing more.
+    // When a receive last took all the socket held.
     Clock::time_point m_timeEmpty{};
     bool m_bOutputFailed = false;
     int m_nOutputError = 0;
