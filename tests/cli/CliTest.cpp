@@ -109,6 +109,21 @@ TEST(Cli, ReportsAreSkippedByReadAndPrintedByWatch) {
     }
     EXPECT_GE(reports, 3);
     EXPECT_LE(last, 2.0); // the answer's delay, the watch and a generous margin
+
+    // Only well-formed reports are printed: not one with other fixed bytes, nor one with a
+    // state of 2, nor one without a state.
+    using Bytes = std::vector<std::uint8_t>;
+    CScriptedPeer peer(
+        "127.0.0.1", [](const Bytes& request) { return Bytes{1, 2, 0, 3, request[4], 0, 0}; },
+        [](const Bytes&) {
+            return Bytes{1, 3, 0, 3, 2, 1, 1, 1, 2, 0, 3, 2, 1, 2,
+                         1, 2, 0, 2, 2, 1, 1, 2, 0, 3, 2, 1, 1};
+        },
+        std::chrono::milliseconds(100));
+    const CliRun few =
+        RunCliWith({"127.0.0.1", "-p", std::to_string(peer.Port()), "read", "1", "watch", "0.6"});
+    EXPECT_EQ(few.m_nStatus, 0) << few.m_strErr;
+    EXPECT_EQ(few.m_strOut, "DIO1 Input Low\nDIO2 Output High\n");
 }
 
 TEST(Cli, LateUnusableAndCutShortAnswersFail) {
@@ -517,6 +532,7 @@ TEST(Cli, AFloodDuringAPauseIsTakenAsItComesAndNotKept) {
         ASSERT_TRUE(session.Pause(20));
         held = std::max(held, session.HeldBytes());
     }
+    ASSERT_TRUE(session.Pause(50)); // the flood's last bytes, sent just now
     EXPECT_GT(device.Simulator().Counters().m_nFloodedBytes, (4u << 20) - 7);
     EXPECT_LT(held, std::size_t{DIO_FRAME_HEADER_SIZE + 255});
     // The device's table follows its flood: the read after it tells the last value.

@@ -76,12 +76,15 @@ inline std::thread ChangeInputLater(CDeviceSimulator& device, std::size_t afterR
 }
 
 // Accepts one client on address and answers each request frame (cut by its length byte)
-// with what answer gives for it.
+// with what answer gives for it; then, when later is given, waits laterDelay and sends what
+// later gives for it.
 class CScriptedPeer {
 public:
     using Answer = std::function<std::vector<std::uint8_t>(const std::vector<std::uint8_t>&)>;
 
-    CScriptedPeer(const std::string& address, Answer answer) : m_answer(std::move(answer)) {
+    CScriptedPeer(const std::string& address, Answer answer, Answer later = {},
+                  std::chrono::milliseconds laterDelay = {})
+        : m_answer(std::move(answer)), m_later(std::move(later)), m_laterDelay(laterDelay) {
         std::string error;
         m_listen = CPortableSocket::Listen(address, 0, error);
         if (m_listen.IsOpen()) {
@@ -130,12 +133,19 @@ private:
                 const std::vector<std::uint8_t> reply = m_answer(frame);
                 std::size_t sent = 0;
                 client.Send(reply.data(), reply.size(), sent);
+                if (m_later) {
+                    std::this_thread::sleep_for(m_laterDelay);
+                    const std::vector<std::uint8_t> more = m_later(frame);
+                    client.Send(more.data(), more.size(), sent);
+                }
             }
         }
     }
 
     const CSocketLibrary m_library;
     Answer m_answer;
+    Answer m_later;
+    std::chrono::milliseconds m_laterDelay;
     CPortableSocket m_listen;
     std::thread m_thread;
 };
