@@ -46,9 +46,9 @@ int OutputStatus(bool failed, int error, std::ostream& err) {
 
 // Writes text to out in full; CLI_OK, or what OutputStatus says.
 int WriteAll(std::ostream& out, const std::string& text, std::ostream& err) {
-    errno = 0;
+    ClearOutputError();
     out << text << std::flush;
-    return OutputStatus(!out, errno, err);
+    return OutputStatus(!out, OutputErrorNow(), err);
 }
 
 } // namespace

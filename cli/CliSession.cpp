@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <ostream>
 
 namespace {
@@ -58,6 +59,28 @@ bool IsReport(const DioFrameView& frame) {
 }
 
 } // namespace
+
+void ClearOutputError() {
+    errno = 0;
+#ifdef _WIN32
+    _doserrno = 0;
+#endif
+}
+
+int OutputErrorNow() {
+#ifdef _WIN32
+    // The C library calls a write into a pipe whose reader has gone an invalid argument; the
+    // system's own code, which it keeps beside errno, tells (ERROR_BROKEN_PIPE, ERROR_NO_DATA,
+    // ERROR_PIPE_NOT_CONNECTED).
+    constexpr unsigned long BROKEN_PIPE = 109;
+    constexpr unsigned long PIPE_CLOSING = 232;
+    constexpr unsigned long PIPE_NOT_CONNECTED = 233;
+    if (_doserrno == BROKEN_PIPE || _doserrno == PIPE_CLOSING || _doserrno == PIPE_NOT_CONNECTED) {
+        return EPIPE;
+    }
+#endif
+    return errno;
+}
 
 CCliSession::CCliSession(const CliArguments& arguments, std::ostream& out, std::ostream& err,
                          const CCliStop<CPortableSocket>* stop)
@@ -116,11 +139,11 @@ void CCliSession::Emit(const std::string& line) {
     if (m_bOutputFailed) {
         return;
     }
-    errno = 0;
+    ClearOutputError();
     m_out.write(line.data(), static_cast<std::streamsize>(line.size()));
     m_out.flush();
     if (!m_out) {
-        m_nOutputError = errno;
+        m_nOutputError = OutputErrorNow();
         m_bOutputFailed = true;
     }
 }

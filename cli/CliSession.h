@@ -24,6 +24,11 @@
 #include <string>
 #include <vector>
 
+// Around a write to stdout: ClearOutputError() before it and, once it has failed,
+// OutputErrorNow() for its error number (errno), EPIPE for a pipe whose reader has gone.
+void ClearOutputError();
+int OutputErrorNow();
+
 class CCliSession {
 public:
     // stop, when given, is the run's Ctrl+C, with its wake socket attached; both must outlive

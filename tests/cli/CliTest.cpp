@@ -673,13 +673,20 @@ TEST(Cli, CtrlCDuringTheConnectSendsNoRequest) {
     EXPECT_EQ(result.m_strErr, "kelvane-cli: interrupted before every command was answered\n");
 }
 
+// Busy for a while, without sleeping (a short sleep is no sleep at all on some systems).
+void Busy(std::chrono::microseconds time) {
+    const auto end = std::chrono::steady_clock::now() + time;
+    while (std::chrono::steady_clock::now() < end) {
+    }
+}
+
 // A wake target that takes its time, and counts the wakes that reach it after its owner has
 // let it go.
 struct CSlowWake {
     std::atomic<bool> m_bReleased{false};
     std::atomic<int> m_nLateWakes{0};
     void Wake() {
-        std::this_thread::sleep_for(std::chrono::microseconds(500));
+        Busy(std::chrono::microseconds(1000));
         if (m_bReleased.load()) {
             ++m_nLateWakes;
         }
@@ -699,7 +706,7 @@ TEST(CliStop, NoCtrlCReachesTheWakeAfterItIsDetached) {
     std::array<CSlowWake, 40> wakes;
     for (CSlowWake& wake : wakes) {
         stop.Attach(&wake);
-        std::this_thread::sleep_for(std::chrono::microseconds(300));
+        Busy(std::chrono::microseconds(1500));
         stop.Detach();
         wake.m_bReleased = true; // closed by its owner
     }
