@@ -14,8 +14,9 @@ enum CliStatus {
     CLI_USAGE = 2,           // the command line is wrong
     CLI_CANNOT_CONNECT = 3,  // no connection could be made
     CLI_CONNECTION_LOST = 4, // the device closed or reset before every command was answered
-    CLI_INTERRUPTED = 130,   // Ctrl+C before every command was answered (not in a watch,
-                             // under --repeat 0 or between rounds)
+    CLI_CANNOT_WRITE = 5,    // stdout could not be written
+    CLI_INTERRUPTED = 130,   // Ctrl+C before every command was answered (not in a watch that
+                             // ends its round, between rounds or under --repeat 0)
 };
 
 enum class CliCommandKind { Read, Write, ReadRange, WriteRange, Watch };

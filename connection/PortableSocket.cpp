@@ -2,6 +2,7 @@
 #include "connection/PortableSocket.h"
 
 #include <chrono>
+#include <iterator>
 #include <vector>
 
 #ifdef _WIN32
@@ -522,9 +523,16 @@ int WaitForSockets(std::span<SocketWait> entries, int timeoutMs) {
     }
     return ready;
 #else
-    std::vector<pollfd> fds;
-    fds.reserve(entries.size());
-    for (const SocketWait& entry : entries) {
+    // The few entries of a usual wait stay on the stack: no allocation on every wait.
+    pollfd few[4];
+    std::vector<pollfd> many;
+    if (entries.size() > std::size(few)) {
+        many.resize(entries.size());
+    }
+    const std::span<pollfd> fds =
+        many.empty() ? std::span<pollfd>(few, entries.size()) : std::span<pollfd>(many);
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        const SocketWait& entry = entries[i];
         pollfd fd{};
         // poll skips negative descriptors. A socket nobody waits on is left out, or its
         // hang-up would end every wait at once.
@@ -534,7 +542,7 @@ int WaitForSockets(std::span<SocketWait> entries, int timeoutMs) {
                     : -1;
         fd.events = static_cast<short>((entry.m_bWantRead ? POLLIN : 0) |
                                        (entry.m_bWantWrite ? POLLOUT : 0));
-        fds.push_back(fd);
+        fds[i] = fd;
     }
     int result = 0;
     do {
