@@ -258,7 +258,8 @@ CPortableSocket CPortableSocket::Connect(const std::string& address, std::uint16
 }
 
 CPortableSocket CPortableSocket::Connect(const std::string& host, std::uint16_t port, int timeoutMs,
-                                         ConnectFailure& failure, std::string& error) {
+                                         ConnectFailure& failure, std::string& error,
+                                         const CPortableSocket* wake) {
     using Clock = std::chrono::steady_clock;
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     const std::string target = host + " port " + std::to_string(port);
@@ -295,8 +296,13 @@ CPortableSocket CPortableSocket::Connect(const std::string& host, std::uint16_t 
                 }
                 // Winsock tells of a failed connect through the error set, which the wait
                 // reports to a reader; POSIX makes the socket writable either way.
-                SocketWait wait{&candidate, true, true};
-                const int ready = WaitForSockets(std::span<SocketWait>(&wait, 1), waitMs);
+                SocketWait waits[2] = {{&candidate, true, true}, {wake, wake != nullptr, false}};
+                const int ready = WaitForSockets(waits, waitMs);
+                if (waits[1].m_bReadable) {
+                    failure = ConnectFailure::Interrupted;
+                    error = "cannot connect to " + target + ": interrupted";
+                    return {};
+                }
                 if (ready == 0) {
                     failure = ConnectFailure::TimedOut;
                     error = "cannot connect to " + target + ": no answer within " +

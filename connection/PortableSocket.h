@@ -36,10 +36,11 @@ enum class SocketIo {
 // Why a connection could not be made.
 enum class ConnectFailure {
     None,
-    Unresolved, // the name or address does not resolve
-    Refused,    // nobody listens there
-    TimedOut,   // no answer within the time-out
-    Failed      // any other error
+    Unresolved,  // the name or address does not resolve
+    Refused,     // nobody listens there
+    TimedOut,    // no answer within the time-out
+    Interrupted, // the wake socket woke the wait
+    Failed       // any other error
 };
 
 // One socket, closed when the object goes. Move-only.
@@ -60,9 +61,12 @@ public:
                                    std::string& error);
     // A non-blocking TCP connection to host (a name, an IPv4 or an IPv6 address), trying each
     // address the name resolves to until one answers or timeoutMs has passed in all. On failure
-    // the socket is closed, failure says why and error says it in words.
+    // the socket is closed, failure says why and error says it in words. A wake socket, when
+    // given, ends the wait for an answer as soon as it is woken (the name look-up runs to its
+    // end).
     static CPortableSocket Connect(const std::string& host, std::uint16_t port, int timeoutMs,
-                                   ConnectFailure& failure, std::string& error);
+                                   ConnectFailure& failure, std::string& error,
+                                   const CPortableSocket* wake = nullptr);
     // A UDP socket on the loopback address that Wake() makes readable, so that a thread
     // waiting on it in WaitForSockets returns at once.
     static CPortableSocket OpenWake(std::string& error);
