@@ -157,39 +157,52 @@ Commands (run in order on one connection):
                         sets END-START+1 DIOs at once (at most MOST_WRITE), e.g. write-range 0 2
                         out:high in:low out:low, and waits for the acknowledgement
   watch [SECONDS]       prints every report the device sends (inputs changing by themselves)
-                        until SECONDS have passed (decimals allowed), the device closes, or
-                        Ctrl+C
+                        until SECONDS have passed (decimals allowed), the device closes
+                        (unless --reconnect), or Ctrl+C
 DIOs are 0 to 255. HOST is a host name, an IPv4 or an IPv6 address; HOST:PORT and
 [IPv6]:PORT are accepted too.
 
 --json prints one object per line on stdout and nothing else:
   {"dio":3,"mode":"output","state":"high"}  each DIO read or reported
   {"dio":3,"written":true}                  each DIO written
-  watch lines add "t", the seconds since the connection was made; with --repeat every line
-  adds "round", counted from 1.
+  watch lines add "t", the seconds since the first connection was made; with --repeat every
+  line adds "round", counted from 1.
+
+--reconnect: when the device closes or resets the connection during --repeat or a watch,
+kelvane-cli connects again after 1 s, 2 s and 4 s, then every 5 s, until it connects or
+Ctrl+C, and goes on: a watch watches for the rest of its time, --repeat goes on with the next
+round as soon as it is connected. The drop and each failed attempt print one line
+"kelvane-cli: ...; connecting again in N s" on stderr. A round that a drop cuts short is told
+on that line and not run again; it counts for nothing in the exit status, the last round
+included. A watch that is the run's last command stops trying when its time is up. Without
+--repeat only a drop during a watch is reconnected: at any other time a drop ends the run with
+4, as without --reconnect.
 
 Exit status (every failure also prints one line "kelvane-cli: ..." on stderr):
-  0    every command was answered. Ctrl+C ends with 0 too, after an orderly close, when
-       it comes in a watch that ends its round, in the pause between rounds or in a
-       --repeat 0 run
+  0    every command was answered (with --reconnect: but for the rounds a drop cut short).
+       Ctrl+C ends with 0 too, after an orderly close, when it comes in a watch that ends its
+       round, in the pause between rounds or in a --repeat 0 run
   1    an answer did not come in time or could not be used (the line names the command and
        shows the bytes); what was printed before stays
   2    usage: unknown command, bad number, wrong count of pairs, DIO above 255, START above
        END, read-range of more than MOST_READ DIOs, write-range of more than MOST_WRITE
   3    cannot connect: the name does not resolve, the connection is refused or timed out
-  4    the device closed or reset the connection while commands or rounds were left; the
-       run ends there at once (a watch that the device ends with nothing after it gives 0)
+  4    the device closed or reset the connection while commands or rounds were left, without
+       --reconnect (or, without --repeat, outside a watch); the run ends there at once (a
+       watch that the device ends with nothing after it gives 0)
   5    the results cannot be written to stdout ("cannot write the results: REASON"); into a
        pipe that closed (kelvane-cli ... | head -n 1) the run ends quietly, without the line
   130  Ctrl+C at any other time before every command was answered, a watch with commands
-       after it included; no request goes out after it, and it ends the wait for an answer
-       at once (a connect in progress first runs to its end: Ctrl+C again ends the program
-       there and then)
+       after it included, and while connecting again for the next round; no request goes
+       out after it. It ends at once the wait for an answer, the wait to connect again and
+       an attempt to (the first connect in progress runs to its end: Ctrl+C again ends the
+       program there and then)
 
 Examples:
   kelvane-cli 192.168.0.50 write 3 out high --verify
   kelvane-cli --json -p 5001 localhost read-range 0 8
   kelvane-cli --repeat 0 --interval 500 [::1]:5001 read 4
+  kelvane-cli --reconnect 10.0.0.7 watch
 )";
 
 } // namespace
@@ -378,6 +391,8 @@ CliRequest ParseCliArguments(int argc, const char* const* argv, CliArguments& ar
         ->check(CLI::Range(0, MAX_MS))
         ->type_name("MS")
         ->capture_default_str();
+    app.add_flag("--reconnect", arguments.m_bReconnect,
+                 "connect again when the device drops (see below)");
     app.set_version_flag("--version", std::string(), "the version and build stamp");
     app.add_option("words", words, "HOST COMMAND [ARGS...] [COMMAND [ARGS...]]...");
 

@@ -98,7 +98,15 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
         const int rounds = arguments.m_nRepeat;
         for (int round = 1; rounds == 0 || round <= rounds; ++round) {
             for (std::size_t i = 0; i < commands.size(); ++i) {
-                status = session.RunCommand(commands[i], arguments.m_bRepeat ? round : 0);
+                const bool last = round == rounds && i + 1 == commands.size();
+                status = session.RunCommand(commands[i], arguments.m_bRepeat ? round : 0, last);
+                if (status == CLI_CONNECTION_LOST && arguments.m_bReconnect &&
+                    arguments.m_bRepeat) {
+                    // The device's end cut the round short, which its line told; the rounds go
+                    // on, and the next one is connected again first.
+                    status = CLI_OK;
+                    break;
+                }
                 if (status == CLI_OK && session.Interrupted()) {
                     // Ctrl+C ended a watch: the run stops there, cut short if commands of the
                     // round are left.
@@ -108,8 +116,13 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
                     break;
                 }
             }
-            if (status != CLI_OK || session.Interrupted() || round == rounds ||
-                !session.Pause(arguments.m_nIntervalMs)) {
+            if (status != CLI_OK || session.Interrupted() || round == rounds) {
+                break;
+            }
+            if (!session.Pause(arguments.m_nIntervalMs)) {
+                // Ctrl+C: in the pause it ends the run in order; while connecting again, it
+                // cuts short the rounds left.
+                status = session.Reconnecting() ? CLI_INTERRUPTED : CLI_OK;
                 break;
             }
         }

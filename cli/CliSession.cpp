@@ -1,6 +1,7 @@
 // One connection of kelvane-cli to a device.
 #include "cli/CliSession.h"
 
+#include "connection/ReconnectBackoff.h"
 #include "protocol/DioFrame.h"
 #include "protocol/DioWords.h"
 #include "protocol/LogTime.h"
@@ -41,6 +42,12 @@ std::string HexBytes(const std::uint8_t* data, std::size_t length) {
         text += " ...";
     }
     return text;
+}
+
+// "2 s", or "1500 ms" for a time that is not whole seconds.
+std::string DelayText(std::chrono::milliseconds delay) {
+    return delay.count() % 1000 == 0 ? std::to_string(delay.count() / 1000) + " s"
+                                     : std::to_string(delay.count()) + " ms";
 }
 
 std::string DioText(int dio, int mode, int state) {
@@ -107,22 +114,107 @@ int CCliSession::Fail(int status, const CliCommand& command, const std::string& 
     return status;
 }
 
-int CCliSession::FailGone(const CliCommand& command, bool during) {
-    std::string text;
-    switch (m_gone) {
-    case Gone::Closed:
-        text = during ? "the device closed the connection before answering"
-                      : "the device had closed the connection";
-        break;
-    case Gone::Reset:
-        text = during ? "the device reset the connection before answering"
-                      : "the device had reset the connection";
-        break;
-    default:
-        text = during ? "receiving failed" : "receiving had failed";
-        break;
+std::string CCliSession::GoneText(GoneWhen when) const {
+    const bool before = when == GoneWhen::Before;
+    if (m_gone != Gone::Closed && m_gone != Gone::Reset) {
+        return before ? "receiving had failed" : "receiving failed";
     }
-    return Fail(CLI_CONNECTION_LOST, command, text);
+    return std::string(before ? "the device had " : "the device ") +
+           (m_gone == Gone::Closed ? "closed" : "reset") + " the connection" +
+           (when == GoneWhen::During ? " before answering" : "");
+}
+
+int CCliSession::FailGone(const CliCommand& command, GoneWhen when) {
+    return LoseConnection(command, GoneText(when));
+}
+
+int CCliSession::LoseConnection(const CliCommand& command, const std::string& text) {
+    if (!m_arguments.m_bReconnect || m_nRound == 0) {
+        return Fail(CLI_CONNECTION_LOST, command, text);
+    }
+    const std::string line =
+        command.m_strText + ": " + text + "; round " + std::to_string(m_nRound) + " cut short";
+    if (m_arguments.m_nRepeat == 0 || m_nRound < m_arguments.m_nRepeat) {
+        StartReconnecting(line, Clock::time_point::max());
+    } else {
+        m_err << "kelvane-cli: " << line << "\n" << std::flush;
+    }
+    return CLI_CONNECTION_LOST;
+}
+
+void CCliSession::StartReconnecting(const std::string& what, Clock::time_point until) {
+    // Closed at once: a device that serves one client at a time can then take the next.
+    m_socket.Close();
+    m_bReconnecting = true;
+    m_nFailedAttempts = 0;
+    m_timeNextAttempt = Clock::now() + ReconnectDelay(0);
+    m_err << "kelvane-cli: " << what << NextAttemptText(until) << "\n" << std::flush;
+}
+
+std::string CCliSession::NextAttemptText(Clock::time_point until) const {
+    if (m_timeNextAttempt >= until) {
+        return "; the watch ends before the next attempt";
+    }
+    return "; connecting again in " + DelayText(ReconnectDelay(m_nFailedAttempts));
+}
+
+bool CCliSession::WaitUnlessStopped(Clock::time_point until) {
+    for (;;) {
+        if (m_bInterrupted || (m_pStop != nullptr && m_pStop->IsRequested())) {
+            m_bInterrupted = true;
+            return false;
+        }
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(until - Clock::now());
+        if (left.count() <= 0) {
+            return true;
+        }
+        SocketWait wake{m_pWake, m_pWake != nullptr, false};
+        if (WaitForSockets(std::span<SocketWait>(&wake, 1),
+                           static_cast<int>(std::min<long long>(left.count(), 1 << 30))) > 0) {
+            m_pWake->DrainWake();
+            m_bInterrupted = true;
+        }
+    }
+}
+
+bool CCliSession::Reconnect(Clock::time_point until) {
+    for (;;) {
+        if (m_timeNextAttempt >= until) {
+            return false;
+        }
+        if (!WaitUnlessStopped(m_timeNextAttempt)) {
+            return false;
+        }
+        // An attempt does not outlast the watch it is made for.
+        long long timeoutMs = m_arguments.m_nConnectTimeoutMs;
+        if (until != Clock::time_point::max()) {
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(until - Clock::now());
+            timeoutMs = std::clamp<long long>(left.count(), 1, timeoutMs);
+        }
+        ConnectFailure failure = ConnectFailure::None;
+        std::string error;
+        CPortableSocket socket =
+            CPortableSocket::Connect(m_arguments.m_strHost, m_arguments.m_nPort,
+                                     static_cast<int>(timeoutMs), failure, error, m_pWake);
+        if (socket.IsOpen()) {
+            // A fresh start: nothing of the old connection is left, a frame begun on it least.
+            m_socket = std::move(socket);
+            m_reader = CDioFrameReader();
+            m_bOpenFrameIsOld = false;
+            m_timeEmpty = {};
+            m_gone = Gone::No;
+            m_bReconnecting = false;
+            return true;
+        }
+        if (failure == ConnectFailure::Interrupted) {
+            m_pWake->DrainWake();
+            m_bInterrupted = true;
+            return false;
+        }
+        ++m_nFailedAttempts;
+        m_timeNextAttempt = Clock::now() + ReconnectDelay(m_nFailedAttempts);
+        m_err << "kelvane-cli: " << error << NextAttemptText(until) << "\n" << std::flush;
+    }
 }
 
 void CCliSession::Dump(TrafficDirection direction, const std::uint8_t* data, std::size_t length,
@@ -211,9 +303,9 @@ int CCliSession::Send(const CliCommand& command, std::span<const std::uint8_t> r
             continue;
         }
         if (io != SocketIo::WouldBlock) {
-            return Fail(CLI_CONNECTION_LOST, command,
-                        io == SocketIo::Reset ? "the device reset the connection"
-                                              : "the request could not be sent");
+            m_gone = io == SocketIo::Reset ? Gone::Reset : Gone::Failed;
+            return LoseConnection(command, io == SocketIo::Reset ? "the device reset the connection"
+                                                                 : "the request could not be sent");
         }
         if (deadline == Clock::time_point{}) {
             deadline = Clock::now() + std::chrono::milliseconds(m_arguments.m_nTimeoutMs);
@@ -370,7 +462,7 @@ int CCliSession::Exchange(const CliCommand& command, std::span<const std::uint8_
     case Receive::Interrupted:
         return CLI_INTERRUPTED;
     case Receive::Gone:
-        return FailGone(command, false);
+        return FailGone(command, GoneWhen::Before);
     default:
         break;
     }
@@ -397,7 +489,7 @@ int CCliSession::Exchange(const CliCommand& command, std::span<const std::uint8_
                               ")");
             break;
         case Receive::Gone:
-            status = FailGone(command, true);
+            status = FailGone(command, GoneWhen::During);
             break;
         }
     }
@@ -429,9 +521,15 @@ int CCliSession::ReadBack(const CliCommand& command, std::vector<DioModeState>& 
     return status;
 }
 
-int CCliSession::RunCommand(const CliCommand& command, int round) {
-    if (m_gone != Gone::No) {
-        return FailGone(command, false);
+int CCliSession::RunCommand(const CliCommand& command, int round, bool last) {
+    m_nRound = round;
+    const bool watch = command.m_kind == CliCommandKind::Watch;
+    // A watch before this one ended while connecting again (a watch goes on with it itself).
+    if (m_bReconnecting && !watch && !Reconnect(Clock::time_point::max())) {
+        return CLI_INTERRUPTED;
+    }
+    if (m_gone != Gone::No && !(watch && m_arguments.m_bReconnect)) {
+        return FailGone(command, GoneWhen::Before);
     }
     std::vector<DioModeState>& values = m_vecValues;
     int status = CLI_OK;
@@ -475,29 +573,42 @@ int CCliSession::RunCommand(const CliCommand& command, int round) {
         break;
     }
     case CliCommandKind::Watch:
-        status = Watch(command, round);
+        status = Watch(command, round, last);
         break;
     }
     return status == CLI_OK && m_bOutputFailed ? CLI_CANNOT_WRITE : status;
 }
 
-int CCliSession::Watch(const CliCommand& command, int round) {
-    // What came before the watch is not shown; a device that is gone, or a Ctrl+C, ends the
-    // watch before it starts.
-    if (CatchUp() != Receive::TimedOut) {
-        return CLI_OK;
-    }
+int CCliSession::Watch(const CliCommand& command, int round, bool last) {
     const Clock::time_point deadline =
         command.m_nWatchMs < 0 ? Clock::time_point::max()
                                : Clock::now() + std::chrono::milliseconds(command.m_nWatchMs);
-    m_taker = Taker::Watch;
+    // The run's last watch has no use for a connection after its time; a command after it
+    // needs one in any case.
+    const Clock::time_point reconnectUntil = last ? deadline : Clock::time_point::max();
     m_nWatchRound = round;
-    // The time is up, the device has gone, or Ctrl+C: the watch is over. A command after it
-    // finds out whether the connection still stands.
-    while (!m_bOutputFailed && ReceiveSome(deadline, true) == Receive::Data) {
+    for (;;) {
+        // What came before the watch is not shown; a device that is gone, or a Ctrl+C, ends
+        // the watch before it starts.
+        if (CatchUp() == Receive::TimedOut) {
+            m_taker = Taker::Watch;
+            while (!m_bOutputFailed && ReceiveSome(deadline, true) == Receive::Data) {
+            }
+            m_taker = Taker::Nobody;
+        }
+        // The time is up, the device has gone, or Ctrl+C: the watch is over, unless it is to
+        // go on on a new connection. A command after it finds out whether the connection
+        // still stands.
+        if (m_gone == Gone::No || !m_arguments.m_bReconnect || m_bInterrupted || m_bOutputFailed) {
+            return CLI_OK;
+        }
+        if (!m_bReconnecting) {
+            StartReconnecting(command.m_strText + ": " + GoneText(GoneWhen::Now), reconnectUntil);
+        }
+        if (!Reconnect(reconnectUntil) || Clock::now() >= deadline) {
+            return CLI_OK;
+        }
     }
-    m_taker = Taker::Nobody;
-    return CLI_OK;
 }
 
 bool CCliSession::Pause(int ms) {
@@ -514,8 +625,15 @@ bool CCliSession::Pause(int ms) {
         case Receive::Interrupted:
             return false;
         default:
-            // Time is up, or the device has gone, which the next command tells.
-            return true;
+            // Time is up, or the device has gone, which the next command tells, or which is
+            // mended first.
+            if (m_gone == Gone::No || !m_arguments.m_bReconnect) {
+                return true;
+            }
+            if (!m_bReconnecting) {
+                StartReconnecting(GoneText(GoneWhen::Now), Clock::time_point::max());
+            }
+            return Reconnect(Clock::time_point::max());
         }
     }
 }

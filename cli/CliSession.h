@@ -6,6 +6,9 @@
 // commands and rounds, it is dropped). So an answer is always a frame that began after its
 // request was sent, and what the session holds is at most the start of one frame, however
 // much the device sends and however long the pause.
+//
+// With --reconnect, a device that drops the connection is connected again at the pace of
+// ReconnectDelay, and the session goes on on the new connection as on a first one.
 #pragma once
 
 #include "cli/CliAnswer.h"
@@ -38,14 +41,21 @@ public:
 
     // CLI_OK, or CLI_CANNOT_CONNECT with its line on err.
     int Connect();
-    // Runs one command; round is 0 without --repeat. CLI_OK, the failure's status with its
-    // line on err, CLI_INTERRUPTED (no line) when Ctrl+C came before the request went out or
-    // ended the wait for the answer, or CLI_CANNOT_WRITE (no line) when stdout failed. A watch
-    // that Ctrl+C or the device ends gives CLI_OK (Interrupted() and DeviceGone() tell); any
-    // command after the device has gone fails at once with CLI_CONNECTION_LOST.
-    int RunCommand(const CliCommand& command, int round);
+    // Runs one command; round is 0 without --repeat, last says that nothing follows it in the
+    // run. CLI_OK, the failure's status with its line on err, CLI_INTERRUPTED (no line) when
+    // Ctrl+C came before the request went out or ended the wait for the answer, or
+    // CLI_CANNOT_WRITE (no line) when stdout failed. A watch that Ctrl+C or the device ends
+    // gives CLI_OK (Interrupted() and DeviceGone() tell); any command after the device has gone
+    // fails at once with CLI_CONNECTION_LOST.
+    // With --reconnect, a watch connects again when the device drops and watches for the rest
+    // of its time (when it is last, it stops trying when its time is up), and a command after
+    // such a watch first connects again. Under --repeat a drop during any other command gives
+    // CLI_CONNECTION_LOST with a line that says the round is cut short and, with rounds left,
+    // when the next attempt is (Pause makes it).
+    int RunCommand(const CliCommand& command, int round, bool last = true);
     // Waits ms between two rounds, taking what arrives; false when Ctrl+C ended the wait. Ends
-    // at once when the device has gone (the next command says so).
+    // at once when the device has gone (the next command says so); with --reconnect it then
+    // connects again instead, however long that takes (false on Ctrl+C, Reconnecting() true).
     bool Pause(int ms);
     // The orderly end: no more requests, then what the device still sends is read (and
     // dumped) until it closes, for at most the answer time-out.
@@ -55,6 +65,8 @@ public:
     bool Interrupted() const { return m_bInterrupted; }
     // The device closed or reset the connection, or receiving failed.
     bool DeviceGone() const { return m_gone != Gone::No; }
+    // The device has gone and the session is to connect again (--reconnect).
+    bool Reconnecting() const { return m_bReconnecting; }
     // Writing to stdout failed; OutputError() is the error number (errno), 0 when unknown.
     bool OutputFailed() const { return m_bOutputFailed; }
     int OutputError() const { return m_nOutputError; }
@@ -69,6 +81,9 @@ private:
     // Who takes the frames as they arrive.
     enum class Taker { Nobody, Answer, Watch };
     enum class AnswerState { Waiting, Found, Unusable };
+    // When the device's end is told: as it is found, while a request awaits its answer, or
+    // before a command that finds it.
+    enum class GoneWhen { Now, During, Before };
 
     // Waits for one chunk until deadline (none for Clock::time_point::max()) and hands its
     // frames to the taker.
@@ -85,12 +100,27 @@ private:
     int Exchange(const CliCommand& command, std::span<const std::uint8_t> request);
     // Reads the command's DIOs: with a single read for read and write, a range read otherwise.
     int ReadBack(const CliCommand& command, std::vector<DioModeState>& values);
-    int Watch(const CliCommand& command, int round);
+    int Watch(const CliCommand& command, int round, bool last);
 
     int Fail(int status, const CliCommand& command, const std::string& text);
-    // The line for a command that the device's end left undone: during the command (the
-    // request was sent), or before it began.
-    int FailGone(const CliCommand& command, bool during);
+    std::string GoneText(GoneWhen when) const;
+    // The line for a command that the device's end left undone (CLI_CONNECTION_LOST); under
+    // --repeat with --reconnect it says the round is cut short and starts connecting again
+    // when rounds are left.
+    int FailGone(const CliCommand& command, GoneWhen when);
+    int LoseConnection(const CliCommand& command, const std::string& text);
+
+    // Tells of the drop in one line, which starts with what and ends with when the first
+    // attempt to connect again comes (before until, or the line says there is none).
+    void StartReconnecting(const std::string& what, Clock::time_point until);
+    // Attempts to connect again at the back-off's pace, with a line for each failure. True
+    // once connected; false when Ctrl+C came (Interrupted()) or the next attempt would come
+    // at or after until (a later call goes on from there).
+    bool Reconnect(Clock::time_point until);
+    // "; connecting again in 2 s", or that until comes first.
+    std::string NextAttemptText(Clock::time_point until) const;
+    // Waits until the time, or Ctrl+C (false).
+    bool WaitUnlessStopped(Clock::time_point until);
     void PrintDio(int dio, int mode, int state, int round, double seconds = -1.0);
     void PrintWritten(int dio, int round);
     // One line to stdout, unless it has failed already.
@@ -104,9 +134,13 @@ private:
     const CCliStop<CPortableSocket>* m_pStop;
     CPortableSocket* m_pWake;
     CPortableSocket m_socket;
-    Clock::time_point m_connectedAt{};
+    Clock::time_point m_connectedAt{}; // the first connection
     bool m_bInterrupted = false;
     Gone m_gone = Gone::No;
+    int m_nRound = 0; // of the command under way, 0 without --repeat
+    bool m_bReconnecting = false;
+    int m_nFailedAttempts = 0; // to connect again, since the drop
+    Clock::time_point m_timeNextAttempt{};
     // When a receive last took all the socket held.
     Clock::time_point m_timeEmpty{};
     bool m_bOutputFailed = false;

@@ -10,6 +10,7 @@
 
 #include <chrono>
 #include <functional>
+#include <future>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -39,6 +40,29 @@ inline CliRun RunCliWith(const std::vector<std::string>& args) {
     CliRun run = RunCliInto(out, args);
     run.m_strOut = out.str();
     return run;
+}
+
+// Runs kelvane-cli on a thread of its own, while the test works the device.
+inline std::future<CliRun> RunCliAside(const std::vector<std::string>& args) {
+    return std::async(std::launch::async, [args] { return RunCliWith(args); });
+}
+
+// The run's result once it has ended; a run still going after limit fails the test and is
+// ended by a Ctrl+C.
+inline CliRun Finish(std::future<CliRun>& run, std::chrono::milliseconds limit) {
+    if (run.wait_for(limit) != std::future_status::ready) {
+        ADD_FAILURE() << "still running after " << limit.count() << " ms";
+        RequestCliStop();
+    }
+    return run.get();
+}
+
+// Ctrl+C after delay, from another thread as on Windows.
+inline std::thread CtrlCAfter(std::chrono::milliseconds delay) {
+    return std::thread([delay] {
+        std::this_thread::sleep_for(delay);
+        RequestCliStop();
+    });
 }
 
 // A simulator on a free loopback port; log receives its console text (read it after Stop).
