@@ -180,6 +180,7 @@ bool CCliSession::WaitUnlessStopped(Clock::time_point until) {
 bool CCliSession::Reconnect(Clock::time_point until) {
     for (;;) {
         if (m_timeNextAttempt >= until) {
+            WaitUnlessStopped(until); // a watch lasts its time, connected or not
             return false;
         }
         if (!WaitUnlessStopped(m_timeNextAttempt)) {

@@ -114,8 +114,8 @@ private:
     // attempt to connect again comes (before until, or the line says there is none).
     void StartReconnecting(const std::string& what, Clock::time_point until);
     // Attempts to connect again at the back-off's pace, with a line for each failure. True
-    // once connected; false when Ctrl+C came (Interrupted()) or the next attempt would come
-    // at or after until (a later call goes on from there).
+    // once connected; false when Ctrl+C came (Interrupted()) or, once until has come, when
+    // the next attempt would come at or after it (a later call goes on from there).
     bool Reconnect(Clock::time_point until);
     // "; connecting again in 2 s", or that until comes first.
     std::string NextAttemptText(Clock::time_point until) const;

@@ -223,8 +223,8 @@ TEST(Cli, DeviceThatClosesOrResetsEndsWithStatus4) {
         EXPECT_EQ(run.m_nStatus, 4);
         EXPECT_EQ(run.m_strOut, "DIO1 Input Low\nDIO2 Input Low\n");
         // (A reset may read as a close on some socket stacks: both are the device gone.)
-        EXPECT_TRUE(std::regex_match(run.m_strErr,
-                                     std::regex("kelvane-cli: read 3: the device [^;\n]*\n")))
+        EXPECT_TRUE(
+            std::regex_match(run.m_strErr, std::regex("kelvane-cli: read 3: the device [^;\n]*\n")))
             << run.m_strErr;
     }
 }
