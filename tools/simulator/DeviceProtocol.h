@@ -21,7 +21,7 @@
 #include <vector>
 
 constexpr std::uint8_t SIM_STATUS_OK = 0x00;
-constexpr std::uint8_t SIM_STATUS_UNKNOWN_CODE = 0x02;   // code other than 1, 2, 5, 6
+constexpr std::uint8_t SIM_STATUS_UNKNOWN_CODE = 0x02;   // a code that is no command's
 constexpr std::uint8_t SIM_STATUS_BAD_HEADER = 0x03;     // fixed bytes other than 02 00
 constexpr std::uint8_t SIM_STATUS_BAD_LENGTH = 0x04;     // payload length wrong for the request
 constexpr std::uint8_t SIM_STATUS_BAD_RANGE = 0x05;      // range start above its end
