@@ -68,7 +68,7 @@ bool COutputQueue::Consume(std::size_t count, SimClock::time_point now) {
         // The next piece of the same frame, after the gap.
         ++m_nPiece;
         m_nPieceEnd += front.m_vecPieces[m_nPiece];
-        m_timePieceDue = now + m_pieceGap;
+        m_timePieceDue = now + front.m_pieceGap;
         return false;
     }
     m_frames.pop_front();
