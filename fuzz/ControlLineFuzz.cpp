@@ -2,8 +2,9 @@
 //
 // Input layout: byte 0 picks the largest chunk size (1..64); the rest is the stream, in which
 // a byte 0xFE stands for 256 bytes 'a', so that short inputs reach the line limit. Checked:
-// the reader, fed in chunks, hands over the lines a plain split gives (a line longer than the
-// limit as too long) and never holds more than a line and a chunk; every error is printable
+// the reader, fed in chunks and read after some of them, hands over the lines a plain split
+// gives (a line longer than the limit as too long) and never holds more than what came since
+// the last lines were taken and a line; every error is printable
 // text; a fault setting that takes a value shows a value that it takes again, to the same
 // settings.
 #include "tools/simulator/ControlCommand.h"
@@ -97,13 +98,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     CControlLineReader reader;
     std::vector<std::pair<std::string, bool>> lines;
     std::uint32_t seed = data[0];
+    std::size_t fed = 0; // since the last lines were taken
     for (std::size_t pos = 0; pos < stream.size();) {
         seed = seed * 1103515245u + 12345u;
         const std::size_t chunk =
             std::min<std::size_t>(1 + (seed >> 16) % (maxChunk * 97), stream.size() - pos);
         reader.Feed(reinterpret_cast<const std::uint8_t*>(stream.data()) + pos, chunk);
-        Require(reader.HeldBytes() <= chunk + CONTROL_MAX_LINE + 1);
+        fed += chunk;
+        Require(reader.HeldBytes() <= fed + CONTROL_MAX_LINE + 1);
         pos += chunk;
+        // The lines are taken after some chunks only, as a reader that falls behind would.
+        if ((seed & 0x100) != 0 && pos < stream.size()) {
+            continue;
+        }
+        fed = 0;
         std::string line;
         bool tooLong = false;
         while (reader.Next(line, tooLong)) {

@@ -176,7 +176,7 @@ std::string CDeviceSimulator::ExecuteControl(std::string_view line, bool tooLong
         }
         const bool changed = after.mode != before.mode || after.state != before.state;
         if (changed) {
-            ReportDio(command.m_nDio);
+            ReportDio(command.m_nDio, after);
         }
         Log(from + ": DIO " + std::to_string(command.m_nDio) + " set to " +
             DioModeWord(after.mode) + ", " + DioStateWord(after.state) +

@@ -228,9 +228,7 @@ void CDeviceSimulator::ChangeDevice(const std::function<void(CDioDevice&)>& chan
     change(m_device);
 }
 
-void CDeviceSimulator::ReportDio(int dio) {
-    DioModeState value{};
-    ChangeDevice([&](CDioDevice& device) { value = device.Get(dio); });
+void CDeviceSimulator::ReportDio(int dio, DioModeState value) {
     const LoopClock::time_point now = LoopClock::now();
     for (CDeviceClient* client : m_vecClients) {
         client->Report(dio, value, now);

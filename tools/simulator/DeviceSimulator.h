@@ -99,7 +99,7 @@ private:
     const SimulatorOptions& Settings() const override { return m_settings; }
     void Log(const std::string& line) override;
     void ChangeDevice(const std::function<void(CDioDevice&)>& change) override;
-    void ReportDio(int dio) override;
+    void ReportDio(int dio, DioModeState value) override;
     void CountFloodDone() override;
 
     void Serve();

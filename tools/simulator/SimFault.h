@@ -43,9 +43,9 @@ public:
     virtual void Log(const std::string& line) = 0;
     // Runs change on the device's table, which the clients and the tests share.
     virtual void ChangeDevice(const std::function<void(CDioDevice&)>& change) = 0;
-    // Tells every client the DIO's mode and state now, as the device reports an input that
-    // changed (coalesced for a client whose queue is full).
-    virtual void ReportDio(int dio) = 0;
+    // Tells every client a DIO's mode and state, as the device reports an input that changed
+    // (coalesced for a client whose queue is full).
+    virtual void ReportDio(int dio, DioModeState value) = 0;
     virtual void CountFloodDone() = 0;
 
 protected:

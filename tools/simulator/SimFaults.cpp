@@ -356,12 +356,16 @@ public:
         if (m_timeNext <= now) {
             m_timeNext = now + m_period; // fell behind (a long pause): no burst of catching up
         }
-        for (const int dio : m_vecDios) {
-            bool flipped = false;
-            server.ChangeDevice([&](CDioDevice& device) { flipped = device.ToggleInput(dio); });
-            if (flipped) {
-                server.ReportDio(dio);
+        m_vecFlipped.clear();
+        server.ChangeDevice([&](CDioDevice& device) {
+            for (const int dio : m_vecDios) {
+                if (device.ToggleInput(dio)) {
+                    m_vecFlipped.emplace_back(dio, device.Get(dio));
+                }
             }
+        });
+        for (const auto& [dio, value] : m_vecFlipped) {
+            server.ReportDio(dio, value);
         }
     }
     void OnSettings(const SimulatorOptions& options, SimClock::time_point now) override {
@@ -397,6 +401,7 @@ private:
             "toggle-ms", "T", "time between flips, 1 to 86400000 ms (default 1000)")};
 
     std::vector<int> m_vecDios;
+    std::vector<std::pair<int, DioModeState>> m_vecFlipped; // kept, for the next flips
     milliseconds m_period{0};
     SimClock::time_point m_timeNext{};
 };
