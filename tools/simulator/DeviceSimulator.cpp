@@ -291,7 +291,9 @@ void CDeviceSimulator::SetDio(int dio, int mode, int state) {
 
 SimulatorCounters CDeviceSimulator::Counters() const {
     std::lock_guard<std::mutex> lock(m_mutex);
-    return m_counters;
+    SimulatorCounters counters = m_counters;
+    counters.m_nWaits = m_loop.Passes();
+    return counters;
 }
 
 bool CDeviceSimulator::WaitUntil(const std::function<bool(const SimulatorCounters&)>& condition,

@@ -38,6 +38,7 @@ struct SimulatorCounters {
     std::uint64_t m_nFloodsDone = 0;      // floods that ran to their limit
     std::uint64_t m_nClientsDropped = 0;  // clients reset for not taking what was sent to them
     std::uint64_t m_nControlCommands = 0; // control port lines answered
+    std::uint64_t m_nWaits = 0;           // waits of the serving thread for its sockets
     std::size_t m_nMostQueuedFrames = 0;  // the longest a client's output queue has been
     std::size_t m_nClientsConnected = 0;
     bool m_bClientConnected = false; // m_nClientsConnected > 0

@@ -103,6 +103,7 @@ void CSocketLoop::Run(const std::atomic<bool>& stop, const std::function<void()>
         m_vecWaits[count].m_pSocket = &m_wakeSocket;
         m_vecWaits[count].m_bWantRead = true;
 
+        m_nPasses.fetch_add(1, std::memory_order_relaxed);
         if (WaitForSockets(m_vecWaits, MillisecondsUntil(now, next)) < 0) {
             // Not expected; wait a little rather than spin, and carry on.
             std::this_thread::sleep_for(std::chrono::milliseconds(10));

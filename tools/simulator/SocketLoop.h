@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -68,6 +69,8 @@ public:
     // Served from the next pass on; a watch may add others while it runs.
     void Add(std::unique_ptr<CLoopWatch> watch);
     std::size_t Count() const { return m_vecWatches.size() + m_vecAdded.size(); }
+    // The waits so far (any thread): a loop that waits rather than spins makes few.
+    std::uint64_t Passes() const { return m_nPasses.load(std::memory_order_relaxed); }
 
     // Serves until stop holds (looked at after every pass; Wake makes a waiting pass end).
     // onWake runs on the loop's thread after each Wake.
@@ -79,6 +82,7 @@ public:
 
 private:
     CPortableSocket m_wakeSocket;
+    std::atomic<std::uint64_t> m_nPasses{0};
     std::vector<std::unique_ptr<CLoopWatch>> m_vecWatches;
     std::vector<std::unique_ptr<CLoopWatch>> m_vecAdded; // added during a pass
     std::vector<SocketWait> m_vecWaits;                  // the last pass's, one per watch
