@@ -6,8 +6,13 @@
 
 namespace {
 
+// The header, with room for the payload behind it.
 std::vector<std::uint8_t> Header(std::uint8_t code, std::size_t payloadLength) {
-    return {code, DIO_FRAME_FIXED1, DIO_FRAME_FIXED2, static_cast<std::uint8_t>(payloadLength)};
+    std::vector<std::uint8_t> frame;
+    frame.reserve(DIO_FRAME_HEADER_SIZE + payloadLength);
+    frame.assign(
+        {code, DIO_FRAME_FIXED1, DIO_FRAME_FIXED2, static_cast<std::uint8_t>(payloadLength)});
+    return frame;
 }
 
 SimReply Answer(std::uint8_t code, std::uint8_t status, std::string note) {
@@ -39,7 +44,7 @@ std::string RangeText(int start, int end) {
 // Each handler gets a payload whose length its command's request shape allows (a range
 // write's at least its range) and checks the rest.
 
-SimReply SingleRead(CDioDevice& device, std::span<const std::uint8_t> payload) {
+SimReply SingleRead(CDioDevice& device, std::span<const std::uint8_t> payload, bool describe) {
     const int dio = payload[0];
     if (!device.IsValidDio(dio)) {
         return Refuse(DIO_CMD_SINGLE_READ, SIM_STATUS_BAD_DIO, DioText(device, dio));
@@ -47,12 +52,14 @@ SimReply SingleRead(CDioDevice& device, std::span<const std::uint8_t> payload) {
     const DioModeState value = device.Get(dio);
     SimReply reply;
     reply.m_vecBytes = EncodeDioReport(dio, value.mode, value.state);
-    reply.m_strNote = "read DIO " + std::to_string(dio) + ": " + DioModeWord(value.mode) + ", " +
-                      DioStateWord(value.state);
+    if (describe) {
+        reply.m_strNote = "read DIO " + std::to_string(dio) + ": " + DioModeWord(value.mode) +
+                          ", " + DioStateWord(value.state);
+    }
     return reply;
 }
 
-SimReply SingleWrite(CDioDevice& device, std::span<const std::uint8_t> payload) {
+SimReply SingleWrite(CDioDevice& device, std::span<const std::uint8_t> payload, bool describe) {
     const int dio = payload[0];
     const int mode = payload[1];
     const int state = payload[2];
@@ -65,8 +72,9 @@ SimReply SingleWrite(CDioDevice& device, std::span<const std::uint8_t> payload) 
     }
     device.Set(dio, mode, state);
     return Answer(DIO_CMD_SINGLE_WRITE, SIM_STATUS_OK,
-                  "wrote DIO " + std::to_string(dio) + ": " + DioModeWord(mode) + ", " +
-                      DioStateWord(state));
+                  describe ? "wrote DIO " + std::to_string(dio) + ": " + DioModeWord(mode) + ", " +
+                                 DioStateWord(state)
+                           : std::string());
 }
 
 // Checks a range's start and end against each other and the device; status OK when usable.
@@ -82,7 +90,7 @@ std::uint8_t CheckRange(const CDioDevice& device, int start, int end, std::strin
     return SIM_STATUS_OK;
 }
 
-SimReply MultiRead(CDioDevice& device, std::span<const std::uint8_t> payload) {
+SimReply MultiRead(CDioDevice& device, std::span<const std::uint8_t> payload, bool describe) {
     const int start = payload[0];
     const int end = payload[1];
     std::string detail;
@@ -103,11 +111,13 @@ SimReply MultiRead(CDioDevice& device, std::span<const std::uint8_t> payload) {
         reply.m_vecBytes.push_back(static_cast<std::uint8_t>(value.mode));
         reply.m_vecBytes.push_back(static_cast<std::uint8_t>(value.state));
     }
-    reply.m_strNote = "read " + RangeText(start, end);
+    if (describe) {
+        reply.m_strNote = "read " + RangeText(start, end);
+    }
     return reply;
 }
 
-SimReply MultiWrite(CDioDevice& device, std::span<const std::uint8_t> payload) {
+SimReply MultiWrite(CDioDevice& device, std::span<const std::uint8_t> payload, bool describe) {
     const int start = payload[0];
     const int end = payload[1];
     std::string detail;
@@ -134,10 +144,12 @@ SimReply MultiWrite(CDioDevice& device, std::span<const std::uint8_t> payload) {
     for (std::size_t k = 0; k < count; ++k) {
         device.Set(start + static_cast<int>(k), pairs[2 * k], pairs[2 * k + 1]);
     }
-    return Answer(DIO_CMD_MULTI_WRITE, SIM_STATUS_OK, "wrote " + RangeText(start, end));
+    return Answer(DIO_CMD_MULTI_WRITE, SIM_STATUS_OK,
+                  describe ? "wrote " + RangeText(start, end) : std::string());
 }
 
-using RequestHandler = SimReply (*)(CDioDevice&, std::span<const std::uint8_t> payload);
+using RequestHandler = SimReply (*)(CDioDevice&, std::span<const std::uint8_t> payload,
+                                    bool describe);
 
 struct ServedCommand {
     std::uint8_t m_nCode;
@@ -185,7 +197,7 @@ bool HasRequestLength(const DioCommand& command, std::size_t length, std::string
 
 } // namespace
 
-SimReply HandleDioRequest(CDioDevice& device, std::span<const std::uint8_t> frame) {
+SimReply HandleDioRequest(CDioDevice& device, std::span<const std::uint8_t> frame, bool describe) {
     if (frame.empty()) {
         return Refuse(0, SIM_STATUS_BAD_LENGTH, "empty frame");
     }
@@ -207,7 +219,7 @@ SimReply HandleDioRequest(CDioDevice& device, std::span<const std::uint8_t> fram
     if (!HasRequestLength(*command, payload.size(), detail)) {
         return Refuse(code, SIM_STATUS_BAD_LENGTH, detail);
     }
-    return HandlerFor(code)(device, payload);
+    return HandlerFor(code)(device, payload, describe);
 }
 
 std::vector<std::uint8_t> EncodeDioReport(int dio, int mode, int state) {

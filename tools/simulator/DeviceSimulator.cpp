@@ -56,8 +56,9 @@ struct CDeviceSimulator::PostedCommand {
 };
 
 CDeviceSimulator::CDeviceSimulator(SimulatorOptions options, std::ostream* log)
-    : m_options(std::move(options)), m_pLog(log), m_settings(m_options), m_faults(MakeSimFaults()),
-      m_device(m_options.m_nDioCount) {}
+    : m_options(std::move(options)), m_pLog(log),
+      m_bShowsDumps(log != nullptr && !m_options.m_bQuiet), m_settings(m_options),
+      m_faults(MakeSimFaults()), m_device(m_options.m_nDioCount) {}
 
 CDeviceSimulator::~CDeviceSimulator() {
     Stop();
@@ -213,13 +214,13 @@ SimReply CDeviceSimulator::ServeOnDevice(std::span<const std::uint8_t> frame) {
         if (m_vecRequests.size() < SIM_MAX_RECORDED_REQUESTS) {
             m_vecRequests.emplace_back(frame.begin(), frame.end());
         }
-        reply = HandleDioRequest(m_device, frame);
+        reply = HandleDioRequest(m_device, frame, m_bShowsDumps);
         ++m_counters.m_nRequests;
         if (reply.m_nStatus != SIM_STATUS_OK) {
             ++m_counters.m_nErrorReplies;
         }
     }
-    m_cvChanged.notify_all();
+    NotifyWaiters();
     return reply;
 }
 
@@ -299,7 +300,10 @@ SimulatorCounters CDeviceSimulator::Counters() const {
 bool CDeviceSimulator::WaitUntil(const std::function<bool(const SimulatorCounters&)>& condition,
                                  std::chrono::milliseconds timeout) const {
     std::unique_lock<std::mutex> lock(m_mutex);
-    return m_cvChanged.wait_for(lock, timeout, [&] { return condition(m_counters); });
+    ++m_nWaiters; // under the lock: a change made after the condition was looked at notifies
+    const bool holds = m_cvChanged.wait_for(lock, timeout, [&] { return condition(m_counters); });
+    --m_nWaiters;
+    return holds;
 }
 
 bool CDeviceSimulator::WaitForRequests(std::size_t count, std::chrono::milliseconds timeout) const {
@@ -311,10 +315,6 @@ void CDeviceSimulator::Log(const std::string& line) {
     if (m_pLog != nullptr) {
         *m_pLog << line << '\n' << std::flush;
     }
-}
-
-bool CDeviceSimulator::ShowsDumps() const {
-    return m_pLog != nullptr && !m_options.m_bQuiet;
 }
 
 void CDeviceSimulator::LogDump(const std::string& header, bool sent, const std::uint8_t* data,

@@ -116,7 +116,13 @@ private:
     void Forget(const CDeviceClient* client);
     void ForgetControl() { --m_nControlClients; }
 
-    bool ShowsDumps() const;
+    bool ShowsDumps() const { return m_bShowsDumps; }
+    // Wakes WaitUntil, if anyone waits (most changes happen with nobody waiting).
+    void NotifyWaiters() {
+        if (m_nWaiters.load() > 0) {
+            m_cvChanged.notify_all();
+        }
+    }
     // The header line, then the dump ('>' sent to the client, '<' received from it).
     void LogDump(const std::string& header, bool sent, const std::uint8_t* data,
                  std::size_t length);
@@ -126,11 +132,12 @@ private:
             std::lock_guard<std::mutex> lock(m_mutex);
             change(m_counters);
         }
-        m_cvChanged.notify_all();
+        NotifyWaiters();
     }
 
     const SimulatorOptions m_options;
     std::ostream* m_pLog;
+    const bool m_bShowsDumps; // a log, and not --quiet
     CSocketLibrary m_socketLibrary;
     std::thread m_thread;
     std::atomic<bool> m_bStop{false};
@@ -154,6 +161,7 @@ private:
     // Guards everything below, which the tests read while the serving thread works.
     mutable std::mutex m_mutex;
     mutable std::condition_variable m_cvChanged;
+    mutable std::atomic<int> m_nWaiters{0}; // threads in WaitUntil
     CDioDevice m_device;
     std::vector<std::vector<std::uint8_t>> m_vecRequests;
     SimulatorCounters m_counters;

@@ -55,7 +55,8 @@ public:
     std::span<const std::uint8_t> Ready(SimClock::time_point now) const;
     // The front frames that may go at now in one send: each due, in one piece and unsent, their
     // bytes together in out, no more than maxBytes unless the first alone is. Returns how many
-    // (0 when the front frame is partly sent or cut into pieces).
+    // (0 when the front frame is partly sent or cut into pieces; out is left alone when only
+    // one frame is queued).
     std::size_t GatherWhole(SimClock::time_point now, std::size_t maxBytes,
                             std::vector<std::uint8_t>& out) const;
     // Records that the first count bytes of Ready() left at now. Returns true when that

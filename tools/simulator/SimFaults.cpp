@@ -82,8 +82,10 @@ public:
     }
     void OnFrameOut(CFaultClient& client, SimOutgoing& frame) override {
         const SimulatorOptions& settings = client.Server().Settings();
-        frame.m_vecPieces = client.Shaper().Cut(settings.m_split, frame.m_vecBytes.size());
-        frame.m_pieceGap = milliseconds(settings.m_nPieceGapMs);
+        if (settings.m_split != ReplySplit::Whole) { // a whole frame needs no list of pieces
+            frame.m_vecPieces = client.Shaper().Cut(settings.m_split, frame.m_vecBytes.size());
+            frame.m_pieceGap = milliseconds(settings.m_nPieceGapMs);
+        }
     }
 
 private:
@@ -225,6 +227,9 @@ public:
         client.Server().Log(client.Name() + ": flooding");
     }
     SimClock::time_point ClientDue(CFaultClient& client, SimClock::time_point now) override {
+        if (m_floods.empty()) {
+            return SimClock::time_point::max();
+        }
         const auto found = m_floods.find(&client);
         if (found == m_floods.end()) {
             return SimClock::time_point::max();
@@ -239,6 +244,9 @@ public:
         return client.FloodBytesSent() == flood.m_nGenerated ? now : SimClock::time_point::max();
     }
     void OnClientTime(CFaultClient& client, SimClock::time_point now) override {
+        if (m_floods.empty()) {
+            return;
+        }
         const auto found = m_floods.find(&client);
         if (found == m_floods.end()) {
             return;
