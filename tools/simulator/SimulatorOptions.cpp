@@ -234,6 +234,10 @@ bool ParseSimulatorOptions(int argc, char** argv, SimulatorOptions& out, std::st
                                      : "unexpected argument '" + arg + "'";
         return false;
     }
+    if (app.count("--control-address") > 0 && app.count("--control") == 0) {
+        error = "--control-address needs --control";
+        return false;
+    }
     for (const auto& [name, other] : exclusions) {
         if (app.count("--" + name) > 0 && app.count("--" + other) > 0 && name < other) {
             error = "--" + name + " and --" + other + " cannot be combined";
