@@ -48,7 +48,7 @@ class CDeviceClient;
 class CControlClient;
 
 // Start and Stop are for the owner's thread; the other members may be called from any thread.
-class CDeviceSimulator : private CFaultServer {
+class CDeviceSimulator final : private CFaultServer {
 public:
     // log receives the console output (nullptr: none). It is written by the serving thread
     // between Start and Stop, and by Start.
