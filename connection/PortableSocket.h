@@ -54,8 +54,9 @@ public:
     CPortableSocket& operator=(const CPortableSocket&) = delete;
 
     // A TCP socket listening on a numeric IPv4 or IPv6 address; port 0 picks any free port.
+    // backlog: connections the system may hold before they are accepted (0: the system's most).
     static CPortableSocket Listen(const std::string& address, std::uint16_t port,
-                                  std::string& error);
+                                  std::string& error, int backlog = 4);
     // A blocking TCP connection to a numeric address or a host name, without a time-out.
     static CPortableSocket Connect(const std::string& address, std::uint16_t port,
                                    std::string& error);
@@ -75,8 +76,9 @@ public:
     std::uint16_t LocalPort() const;
 
     // Takes the next pending connection of a listening socket; peer receives "a.b.c.d:port"
-    // (or "[v6]:port").
-    CPortableSocket Accept(std::string& peer);
+    // (or "[v6]:port"). When none is taken, failure (if given) says whether none was waiting
+    // (WouldBlock) or the system refused (Failed: out of descriptors or memory, for instance).
+    CPortableSocket Accept(std::string& peer, SocketIo* failure = nullptr);
 
     bool SetNonBlocking(bool on = true);
     bool SetNoDelay();
@@ -114,6 +116,10 @@ struct SocketWait {
     bool m_bWritable = false;
 };
 
+// The most entries one WaitForSockets call takes: enough for a server's every connection.
+constexpr std::size_t MAX_SOCKET_WAITS = 2048;
+
 // Waits until one of the entries is ready or timeoutMs passes (a negative time-out waits
-// without limit). Returns the number of ready entries, 0 on time-out, -1 on failure.
+// without limit). Returns the number of ready entries, 0 on time-out, -1 on failure (also
+// when more than MAX_SOCKET_WAITS entries wait on a socket).
 int WaitForSockets(std::span<SocketWait> entries, int timeoutMs);
