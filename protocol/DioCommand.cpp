@@ -60,7 +60,7 @@ int DioReplyPayloadLength(const DioCommand& command, std::span<const std::uint8_
         return -1;
     }
     const int length = PayloadLength(command.m_reply, requestPayload);
-    return length <= 255 ? length : -1;
+    return length <= DIO_FRAME_MAX_PAYLOAD ? length : -1;
 }
 
 std::string DescribeDioCommand(const DioCommand& command) {
