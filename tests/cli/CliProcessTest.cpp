@@ -189,10 +189,12 @@ TEST(CliProcess, CtrlCEndsEndlessRoundsAndWatchWithAnOrderlyClose) {
                 ASSERT_TRUE(device.Simulator().WaitUntil(
                     [](const SimulatorCounters& c) { return c.m_nConnections == 2; },
                     milliseconds(10000)));
-                FlipUntilShown(device.Simulator(), 6, 1, 2,
-                               [&](std::size_t count, milliseconds limit) {
-                                   return child.WaitForLines(static_cast<int>(count), limit);
-                               });
+                ASSERT_TRUE(FlipUntilShown(device.Simulator(), 6, 1, 2,
+                                           [&](std::size_t count, milliseconds limit) {
+                                               return child.WaitForLines(static_cast<int>(count),
+                                                                         limit);
+                                           }))
+                    << child.Out();
             }
             ASSERT_TRUE(child.WaitForLines(2, milliseconds(10000))) << child.Out();
             child.Interrupt();

@@ -134,21 +134,27 @@ private:
     bool m_bStarted = false;
 };
 
-// Flips input dio of the device, from the control port's language, until the program has
-// shown the lines from first to last (1-based), one more for each flip: waitForLines(count,
-// limit) waits for its output to hold count lines. A watch does not show what arrived before it
-// started, so a flip that it has not shown within a while is followed by another one.
+// Flips input dio of the device, from the control port's language, once for each of the lines
+// from first to last (1-based) that the program is to show: waitForLines(count, limit) waits
+// for its output to hold count lines. A watch does not show what arrived before it started, so
+// the first flip is made again until one is shown; each later one must be shown.
 inline bool
 FlipUntilShown(CDeviceSimulator& device, int dio, std::size_t first, std::size_t last,
                const std::function<bool(std::size_t, std::chrono::milliseconds)>& waitForLines) {
+    using std::chrono::milliseconds;
     const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    for (std::size_t line = first; line <= last;) {
-        if (std::chrono::steady_clock::now() >= end) {
-            return false;
+    for (std::size_t line = first; line <= last; ++line) {
+        for (;;) {
+            const bool high =
+                device.DioTable()[static_cast<std::size_t>(dio)].state == DIO_STATE_HIGH;
+            device.Control("set " + std::to_string(dio) + (high ? " low" : " high"));
+            if (waitForLines(line, milliseconds(line == first ? 100 : 5000))) {
+                break;
+            }
+            if (line != first || std::chrono::steady_clock::now() >= end) {
+                return false;
+            }
         }
-        const bool high = device.DioTable()[static_cast<std::size_t>(dio)].state == DIO_STATE_HIGH;
-        device.Control("set " + std::to_string(dio) + (high ? " low" : " high"));
-        line += waitForLines(line, std::chrono::milliseconds(100)) ? 1 : 0;
     }
     return true;
 }
