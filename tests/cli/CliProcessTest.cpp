@@ -176,17 +176,26 @@ private:
 
 TEST(CliProcess, CtrlCEndsEndlessRoundsAndWatchWithAnOrderlyClose) {
     using std::chrono::milliseconds;
-    SimulatorOptions options;
-    options.m_vecToggleDios = {6};
-    options.m_nToggleMs = 50;
     std::ostringstream log;
     {
-        CTestDevice device(options, &log);
+        CTestDevice device({}, &log);
         for (const std::vector<std::string>& args :
              {std::vector<std::string>{"--repeat", "0", "--interval", "100", device.Target(),
                                        "read", "1"},
               std::vector<std::string>{device.Target(), "watch"}}) {
             CChild child(args);
+            if (args.back() == "watch") {
+                // Two reports for it to print.
+                ASSERT_TRUE(device.Simulator().WaitUntil(
+                    [](const SimulatorCounters& c) { return c.m_nConnections == 2; },
+                    milliseconds(10000)));
+                ASSERT_TRUE(FlipUntilShown(device.Simulator(), 6, 1, 2,
+                                           [&](std::size_t count, milliseconds limit) {
+                                               return child.WaitForLines(static_cast<int>(count),
+                                                                         limit);
+                                           }))
+                    << child.Out();
+            }
             ASSERT_TRUE(child.WaitForLines(2, milliseconds(10000))) << child.Out();
             child.Interrupt();
             EXPECT_EQ(child.WaitForExit(milliseconds(10000)), 0) << child.Out();

@@ -77,15 +77,23 @@ TEST(CliReconnect, TheNewConnectionStartsWithNothingOfTheOld) {
 TEST(CliReconnect, AWatchGoesOnAcrossADropForTheRestOfItsTime) {
     SimulatorOptions options;
     options.m_nEndAfterRequests = 1; // closes after the answer to read 1
-    options.m_vecToggleDios = {5};
-    options.m_nToggleMs = 50;
     CTestDevice device(options);
-    const CliRun run =
-        RunCliWith({"--json", "--reconnect", device.Target(), "read", "1", "watch", "1.5"});
+    CLiveOutput console;
+    std::ostream out(&console);
+    std::future<CliRun> watch =
+        RunCliAside(out, {"--json", "--reconnect", device.Target(), "read", "1", "watch", "1.5"});
+    // DIO 5 changes on the new connection.
+    ASSERT_TRUE(device.Simulator().WaitUntil(
+        [](const SimulatorCounters& c) { return c.m_nConnections == 2; }, milliseconds(10000)));
+    EXPECT_TRUE(
+        FlipUntilShown(device.Simulator(), 5, 2, 4, [&](std::size_t count, milliseconds limit) {
+            return console.WaitForLines(count, limit);
+        }));
+    const CliRun run = Finish(watch, milliseconds(5000));
     EXPECT_EQ(run.m_nStatus, 0) << run.m_strErr;
     EXPECT_EQ(run.m_strErr, "kelvane-cli: watch 1.5: the device closed the connection; "
                             "connecting again in 1 s\n");
-    std::istringstream lines(run.m_strOut);
+    std::istringstream lines(console.Text());
     std::string line;
     std::getline(lines, line);
     EXPECT_EQ(line, "{\"dio\":1,\"mode\":\"input\",\"state\":\"low\"}");

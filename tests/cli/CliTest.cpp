@@ -67,14 +67,19 @@ TEST(Cli, EveryCommandThroughWholeSplitAndJunkReplies) {
 }
 
 TEST(Cli, ReportsAreSkippedByReadAndPrintedByWatch) {
-    SimulatorOptions options;
-    options.m_vecToggleDios = {5};
-    options.m_nToggleMs = 40;
-    options.m_nReplyDelayMs = 150; // reports arrive ahead of the answer
-    CTestDevice device(options);
-    const CliRun run = RunCliWith({"--json", device.Target(), "read", "4", "watch", "0.4"});
+    CTestDevice device;
+    CLiveOutput console;
+    std::ostream out(&console);
+    std::future<CliRun> watch =
+        RunCliAside(out, {"--json", device.Target(), "read", "4", "watch", "0.4"});
+    ASSERT_TRUE(console.WaitForLines(1, std::chrono::seconds(10)));
+    EXPECT_TRUE(FlipUntilShown(device.Simulator(), 5, 2, 4,
+                               [&](std::size_t count, std::chrono::milliseconds limit) {
+                                   return console.WaitForLines(count, limit);
+                               }));
+    const CliRun run = Finish(watch, std::chrono::milliseconds(5000));
     EXPECT_EQ(run.m_nStatus, 0) << run.m_strErr;
-    std::istringstream lines(run.m_strOut);
+    std::istringstream lines(console.Text());
     std::string line;
     std::getline(lines, line);
     EXPECT_EQ(line, "{\"dio\":4,\"mode\":\"input\",\"state\":\"low\"}");
@@ -93,7 +98,7 @@ TEST(Cli, ReportsAreSkippedByReadAndPrintedByWatch) {
         ++reports;
     }
     EXPECT_GE(reports, 3);
-    EXPECT_LE(last, 2.0); // the answer's delay, the watch and a generous margin
+    EXPECT_LE(last, 2.0); // the watch and a generous margin
 
     // Only well-formed reports are printed: not one with other fixed bytes, nor one with a
     // state of 2, nor one without a state.
@@ -471,35 +476,37 @@ TEST(Cli, RepeatRunsTheRoundsInOrderOnOneConnection) {
 }
 
 // A console that takes its time over every line, as a slow pipe or a terminal on hold.
-class CSlowConsole : public std::stringbuf {
+class CSlowConsole : public CLiveOutput {
 protected:
     std::streamsize xsputn(const char* text, std::streamsize count) override {
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
-        return std::stringbuf::xsputn(text, count);
+        return CLiveOutput::xsputn(text, count);
     }
 };
 
 TEST(Cli, EachRoundTakesAnAnswerSentAfterItsRequest) {
-    // DIO 3 flips every 20 ms and is reported each time, also between the rounds; 150 ms
-    // after the first request it becomes an output, which stops the reports. The second round
-    // must print what the device answers then, not a report sent before its request: one
-    // taken in the pause, or one waiting while the first round's line was printed.
-    SimulatorOptions options;
-    options.m_vecToggleDios = {3};
-    options.m_nToggleMs = 20;
-    for (const char* interval : {"500", "0"}) {
-        CTestDevice device(options);
-        std::thread change = ChangeInputLater(device.Simulator(), 1, std::chrono::milliseconds(150),
-                                              3, {DIO_MODE_OUTPUT, DIO_STATE_HIGH});
+    // Once the first round is answered, DIO 3 goes high and is reported: while the program
+    // prints the first round's line (slowly), or in the pause after it. Then it becomes an
+    // output, unreported. The second round must print what the device answers then, not the
+    // report sent before its request.
+    using std::chrono::seconds;
+    for (const bool pause : {true, false}) {
+        CTestDevice device;
         CSlowConsole console;
         std::ostream out(&console);
-        const CliRun run = RunCliInto(
-            out, {"--repeat", "2", "--interval", interval, device.Target(), "read", "3"});
-        change.join();
-        EXPECT_EQ(run.m_nStatus, 0) << run.m_strErr;
-        EXPECT_TRUE(std::regex_match(console.str(),
-                                     std::regex("DIO3 Input (Low|High)\nDIO3 Output High\n")))
-            << "--interval " << interval << ": " << console.str();
+        std::future<CliRun> run =
+            RunCliAside(out, {"--repeat", "2", "--interval", pause ? "500" : "0", device.Target(),
+                              "read", "3"});
+        ASSERT_TRUE(device.Simulator().WaitUntil(
+            [](const SimulatorCounters& c) { return c.m_nFramesSent == 1; }, seconds(10)));
+        if (pause) {
+            ASSERT_TRUE(console.WaitForLines(1, seconds(10)));
+        }
+        device.Simulator().Control("set 3 high");
+        device.Simulator().SetDio(3, DIO_MODE_OUTPUT, DIO_STATE_HIGH);
+        const CliRun result = Finish(run, std::chrono::milliseconds(10000));
+        EXPECT_EQ(result.m_nStatus, 0) << result.m_strErr;
+        EXPECT_EQ(console.Text(), "DIO3 Input Low\nDIO3 Output High\n") << "pause " << pause;
     }
 }
 

@@ -8,9 +8,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <condition_variable>
 #include <functional>
 #include <future>
+#include <mutex>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -46,6 +49,50 @@ inline CliRun RunCliWith(const std::vector<std::string>& args) {
 inline std::future<CliRun> RunCliAside(const std::vector<std::string>& args) {
     return std::async(std::launch::async, [args] { return RunCliWith(args); });
 }
+
+// The same with its stdout on out.
+inline std::future<CliRun> RunCliAside(std::ostream& out, const std::vector<std::string>& args) {
+    return std::async(std::launch::async, [&out, args] { return RunCliInto(out, args); });
+}
+
+// A stdout that the test reads while the program writes it on another thread.
+class CLiveOutput : public std::streambuf {
+public:
+    std::string Text() const {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_strText;
+    }
+    // Waits until it holds count lines, or until limit.
+    bool WaitForLines(std::size_t count, std::chrono::milliseconds limit) const {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        return m_cvWritten.wait_for(lock, limit, [&] {
+            return static_cast<std::size_t>(std::count(m_strText.begin(), m_strText.end(), '\n')) >=
+                   count;
+        });
+    }
+
+protected:
+    std::streamsize xsputn(const char* text, std::streamsize count) override {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_strText.append(text, static_cast<std::size_t>(count));
+        }
+        m_cvWritten.notify_all();
+        return count;
+    }
+    int_type overflow(int_type c) override {
+        if (!traits_type::eq_int_type(c, traits_type::eof())) {
+            const char one = traits_type::to_char_type(c);
+            xsputn(&one, 1);
+        }
+        return traits_type::not_eof(c);
+    }
+
+private:
+    mutable std::mutex m_mutex;
+    mutable std::condition_variable m_cvWritten;
+    std::string m_strText;
+};
 
 // The run's result once it has ended; a run still going after limit fails the test and is
 // ended by a Ctrl+C.
@@ -87,16 +134,29 @@ private:
     bool m_bStarted = false;
 };
 
-// The one place where these tests change an input of the device: once the device has
-// received afterRequests requests, waits delay and sets dio to value, on a thread of its own.
-inline std::thread ChangeInputLater(CDeviceSimulator& device, std::size_t afterRequests,
-                                    std::chrono::milliseconds delay, int dio, DioModeState value) {
-    return std::thread([&device, afterRequests, delay, dio, value] {
-        if (device.WaitForRequests(afterRequests, std::chrono::seconds(10))) {
-            std::this_thread::sleep_for(delay);
-            device.SetDio(dio, value.mode, value.state);
+// Flips input dio of the device, from the control port's language, once for each of the lines
+// from first to last (1-based) that the program is to show: waitForLines(count, limit) waits
+// for its output to hold count lines. A watch does not show what arrived before it started, so
+// the first flip is made again until one is shown; each later one must be shown.
+inline bool
+FlipUntilShown(CDeviceSimulator& device, int dio, std::size_t first, std::size_t last,
+               const std::function<bool(std::size_t, std::chrono::milliseconds)>& waitForLines) {
+    using std::chrono::milliseconds;
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    for (std::size_t line = first; line <= last; ++line) {
+        for (;;) {
+            const bool high =
+                device.DioTable()[static_cast<std::size_t>(dio)].state == DIO_STATE_HIGH;
+            device.Control("set " + std::to_string(dio) + (high ? " low" : " high"));
+            if (waitForLines(line, milliseconds(line == first ? 100 : 5000))) {
+                break;
+            }
+            if (line != first || std::chrono::steady_clock::now() >= end) {
+                return false;
+            }
         }
-    });
+    }
+    return true;
 }
 
 // Accepts one client on address and answers each request frame (cut by its length byte)
