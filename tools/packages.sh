@@ -21,15 +21,12 @@ kelvane_need_packages() {
 # of the command-line client.
 KELVANE_BUILD_PACKAGES=(cmake ninja-build g++ make googletest mingw-w64 wine wine64 xvfb x11-utils
     libcli11-dev nlohmann-json3-dev)
-<<<<<<< HEAD
 # What tools/release.sh needs: the Windows build's part of the above, and zip (unzip for
 # tools/check-release.sh).
 KELVANE_RELEASE_PACKAGES=(cmake ninja-build mingw-w64 googletest libcli11-dev nlohmann-json3-dev
     git zip unzip)
 # The Windows tree built with clang (cmake/clang-mingw-w64-x86_64.cmake): clang and LLVM's linker.
 KELVANE_CLANG_WINDOWS_PACKAGES=(clang lld mingw-w64)
-=======
 
 # The waveform readers that the tests load the history's VCD export with.
 KELVANE_WAVEFORM_PACKAGES=(sigrok-cli gtkwave)
->>>>>>> timeline
