@@ -30,13 +30,24 @@ constexpr DWORD STOP_GRACE_MS = 200;
 // history.
 class CWorkerSink final : public CDioReplySink {
 public:
-    explicit CWorkerSink(CDioReplySink& rows) : m_rows(rows) {}
+    CWorkerSink(CDioReplySink& rows, std::atomic<std::uint64_t>& rangeReplies)
+        : m_rows(rows), m_nRangeReplies(rangeReplies) {}
     int GetRowCount() final { return m_rows.GetRowCount(); }
-    int GetPendingStart() final { return m_rows.GetPendingStart(); }
-    // Called at the end of every reply frame with a payload.
+    // Asked for at the first payload byte of a range-read reply, and only there.
+    int GetPendingStart() final {
+        m_bInRangeReply = true;
+        return m_rows.GetPendingStart();
+    }
+    // Called at the end of every reply frame with a payload. A range reply is counted only
+    // now, once the pending start has been cleared: a range command sent after the count
+    // has moved on keeps the start it sets.
     void ClearPendingStart() final {
         m_rows.ClearPendingStart();
         m_frame.EndFrame();
+        if (m_bInRangeReply) {
+            m_bInRangeReply = false;
+            m_nRangeReplies.fetch_add(1);
+        }
     }
     void SetRowMode(int row, int value) final {
         m_updates.SetMode(row, value);
@@ -52,6 +63,8 @@ public:
 
 private:
     CDioReplySink& m_rows;
+    std::atomic<std::uint64_t>& m_nRangeReplies;
+    bool m_bInRangeReply = false;
 };
 
 DWORD WaitForThreadOrSentMessage(HANDLE hThread, DWORD nTimeoutMs) {
@@ -253,7 +266,7 @@ UINT ReceiveThreadProc(LPVOID pParam) {
 
 UINT CDeviceConnection::ReceiveLoop() {
     CDioReplyParser parser;
-    CWorkerSink sink(m_rows);
+    CWorkerSink sink(m_rows, m_nRangeReplies);
     std::vector<DioReport>& reports = sink.m_frame.Reports();
     BYTE buffer[RECEIVE_BUFFER_SIZE];
     std::string dump;

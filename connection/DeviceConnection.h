@@ -64,6 +64,12 @@ public:
     int SendAndLog(const std::uint8_t* pData, std::size_t nLength);
     // Asks to disconnect: no more sending; the connection ends when the device closes.
     void ShutdownSend();
+    // Whether the end of the connection was asked for (a disconnect, or closing the window)
+    // rather than the device's doing or a failure.
+    bool EndWasAsked() const { return m_bEndAsked.load(); }
+    // How many range-read replies the workers have decoded, over all connections, each counted
+    // once its last byte is in. Any thread.
+    std::uint64_t RangeRepliesDecoded() const { return m_nRangeReplies.load(); }
     // Closes the socket at the end of the connection (the worker has seen it end, and recorded
     // how). bRecordEnd: the worker never ran, so the end is recorded here, as a disconnect.
     void Close(bool bRecordEnd = false);
@@ -112,6 +118,7 @@ private:
     std::atomic<bool> m_bWorkerDone{false};
     // The operator asked to disconnect (or the window is closing): an orderly end is theirs.
     std::atomic<bool> m_bEndAsked{false};
+    std::atomic<std::uint64_t> m_nRangeReplies{0};
 
     // Guards the two hand-offs, so a reply's log line and its row update arrive together.
     mutable CCriticalSection m_lock;

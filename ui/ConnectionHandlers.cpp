@@ -6,7 +6,6 @@
 #include "ui/MainDlg.h"
 
 namespace {
-constexpr UINT_PTR APPLY_TIMER = 1;
 // Applies of received text and rows are at least this far apart, and at least as far apart
 // as the last one took: the interface thread spends at most half its time on them, and input
 // and painting always get through in between.
@@ -20,6 +19,7 @@ constexpr auto ROW_APPLY_MIN_GAP = std::chrono::milliseconds(5);
 void CMainDlg::OnConnect() {
     if (m_connection.IsOpen()) {
         // Disconnect: stop sending; the connection ends when the device closes its side.
+        StopPolling();
         m_connection.ShutdownSend();
         return;
     }
@@ -33,17 +33,23 @@ void CMainDlg::OnConnect() {
 
     ShowConnectedState(true);
     m_btnConnect.SetFocus();
-    AppendLog(FormatString("Connected to %s:%s\r\n", target.c_str(), port.c_str()));
+    if (!ConnectionMade(target, port))
+        MessageBox("Cannot receive from the device: the receive thread could not be started.",
+                   nullptr, MB_ICONSTOP | MB_OK);
+}
 
+bool CMainDlg::ConnectionMade(const std::string& target, const std::string& port) {
+    AppendLog(FormatString("Connected to %s:%s\r\n", target.c_str(), port.c_str()));
     if (!StartReceiveWorker()) {
         // Without a worker nothing would ever be received nor the end of the connection
         // noticed: give the connection up at once.
         m_connection.Close(true);
         ShowConnectedState(false);
         AppendLog("Disconnected\r\n");
-        MessageBox("Cannot receive from the device: the receive thread could not be started.",
-                   nullptr, MB_ICONSTOP | MB_OK);
+        return false;
     }
+    StartPolling();
+    return true;
 }
 
 bool CMainDlg::StartReceiveWorker() {
@@ -62,6 +68,7 @@ void CMainDlg::ShowConnectedState(bool bConnected) {
 
 LRESULT CMainDlg::OnConnectionClosed(WPARAM, LPARAM) {
     m_connection.Close();
+    StopPolling();
     ShowConnectedState(false);
     // After every received dump, which all wait in the hand-off already.
     AppendLog("Disconnected\r\n");
@@ -69,6 +76,7 @@ LRESULT CMainDlg::OnConnectionClosed(WPARAM, LPARAM) {
 }
 
 LRESULT CMainDlg::OnConnectionReceived(WPARAM, LPARAM) {
+    UpdatePollGate();
     ScheduleApply(true);
     return 0;
 }
@@ -99,14 +107,23 @@ void CMainDlg::ScheduleApply(bool bMayApplyNow) {
 }
 
 void CMainDlg::OnTimer(UINT_PTR nIDEvent) {
-    if (nIDEvent != APPLY_TIMER) {
+    switch (nIDEvent) {
+    case APPLY_TIMER:
+        ApplyReceived(LOG_APPLY_MAX_CHARS);
+        break;
+    case POLL_TIMER:
+        OnPollTick();
+        break;
+    case RANGE_HOLD_TIMER:
+        UpdatePollGate();
+        break;
+    default:
         Default();
-        return;
     }
-    ApplyReceived(LOG_APPLY_MAX_CHARS);
 }
 
 void CMainDlg::ApplyReceived(std::size_t maxChars) {
+    UpdatePollGate();
     if (m_bApplyTimer) {
         ::KillTimer(m_hWnd, APPLY_TIMER);
         m_bApplyTimer = false;

@@ -40,6 +40,7 @@ BEGIN_MESSAGE_MAP(CMainDlg, CDialog)
     ON_COMMAND(ID_LOG_FIND_PREVIOUS, OnLogFindPrevious)
     ON_MESSAGE(CLogFinder::Message(), OnFindMessage)
     ON_COMMAND(ID_DEVICE_TIMELINE, OnDeviceTimeline)
+    ON_COMMAND_RANGE(ID_POLL_FIRST, ID_POLL_LAST, OnPollInterval)
 END_MESSAGE_MAP()
 
 CMainDlg::CMainDlg(CWnd* pParent)
@@ -128,6 +129,8 @@ BOOL CMainDlg::OnInitDialog() {
     m_hAccel = ::LoadAcceleratorsA(AfxGetInstanceHandle(), MAKEINTRESOURCEA(IDR_MAINACCEL));
 
     SetupTargetModelMenu();
+    // Poll starts Off.
+    ::CheckMenuRadioItem(GetMenu(), ID_POLL_FIRST, ID_POLL_LAST, ID_POLL_FIRST, MF_BYCOMMAND);
     BuildDioRows(g_targetModels[0].nDioCount);
 
     m_editPort.SetWindowText("5001");
@@ -177,6 +180,7 @@ void CMainDlg::OnCancel() {
 }
 
 void CMainDlg::OnClose() {
+    StopPolling();
     m_connection.Stop();
     EndDialog(IDCANCEL);
     Default();

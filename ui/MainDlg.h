@@ -8,6 +8,7 @@
 //   ui/RowScrolling.cpp       scrolling the row panel
 //   ui/WindowResizing.cpp     following the window's size
 //   ui/ConnectionHandlers.cpp connecting, disconnecting, taking what the receive path hands over
+//   ui/Poll_win.cpp           polling the device, and range commands waiting behind a poll
 //   protocol/CommandHandlers.cpp      the Write and Read buttons
 //   app/AboutDlg.cpp          the About box command
 // The connection itself, its receive worker and the reply parser are one object,
@@ -24,11 +25,15 @@
 #include "ui/RowScroll.h"
 #include "ui/LogFinder.h"
 #include "ui/Timeline_win.h"
+#include "ui/Poll.h"
 #include "ui/TrafficLog.h"
 
 #include <atomic>
 #include <chrono>
+#include <cstdint>
+#include <deque>
 #include <string>
+#include <vector>
 
 // Sent by the receive worker when the connection has ended; handled while the worker waits.
 constexpr UINT WM_CONNECTION_CLOSED = WM_USER + 300;
@@ -94,6 +99,25 @@ protected:
 
     // Device menu
     void OnDeviceTimeline();
+    void OnPollInterval(UINT nID);
+
+    // The dialog's timers.
+    enum Timer : UINT_PTR {
+        APPLY_TIMER = 1,  // the next apply of what the receive path handed over
+        POLL_TIMER,       // the next poll
+        RANGE_HOLD_TIMER, // range commands held behind a poll go at the latest
+    };
+
+    // Polling (Poll_win.cpp). Polls run while connected and Poll is not Off.
+    void StartPolling();
+    void StopPolling();
+    void OnPollTick();
+    // Sends the operator's range command (a Read when bRead), or holds it while a poll's
+    // reply is awaited; start becomes the pending range start when it is sent.
+    void SendRangeCommand(std::vector<std::uint8_t> frame, int start, bool bRead);
+    // Takes the count of range replies decoded, and sends the held commands that may go.
+    void UpdatePollGate();
+
 
     // Target models and rows
     void SetupTargetModelMenu();
@@ -118,6 +142,9 @@ protected:
     void OnConnect();
     LRESULT OnConnectionClosed(WPARAM wParam, LPARAM lParam);
     void ShowConnectedState(bool bConnected);
+    // A connection is open: the log line, the receive worker and polling. False when the worker could not be started (the
+    // connection is given up again).
+    bool ConnectionMade(const std::string& target, const std::string& port);
     // What the receive path hands over is applied at a pace the interface thread can afford:
     // at once when the last apply is long enough ago, otherwise by a timer, which yields to
     // input and painting. Row updates alone may go sooner. The interface thread's own lines
@@ -198,6 +225,17 @@ protected:
     std::chrono::steady_clock::time_point m_nextApply{};
     std::chrono::steady_clock::time_point m_nextRowApply{};
     bool m_bApplyTimer = false;
+
+    // Polling: the interval chosen (0: Off), the gate between polls and range commands, and
+    // the operator's range commands that wait behind a poll, oldest first.
+    struct HeldRangeCommand {
+        std::vector<std::uint8_t> frame;
+        int start;
+        bool bRead;
+    };
+    int m_nPollIntervalMs = 0;
+    CPollGate m_pollGate;
+    std::deque<HeldRangeCommand> m_heldRange;
 
     DECLARE_MESSAGE_MAP()
 };
