@@ -53,6 +53,17 @@ public:
     // the socket is closed again and false is answered. A connection made is recorded in the
     // history with the address as given.
     bool Open(const char* pszAddress, std::uint16_t port);
+    // Interface thread. Starts connecting without waiting for the device: the outcome is
+    // posted to hWnd as nMsg (wParam the socket, lParam WSAAsyncSelect's FD_CONNECT word), to
+    // be handed to FinishOpen. False, with the socket layer's error, when it cannot even start.
+    bool BeginOpen(const char* pszAddress, std::uint16_t port, HWND hWnd, UINT nMsg, int& nError);
+    // The outcome of BeginOpen's attempt: with nError 0 the connection is open (its socket
+    // blocking again, as Open leaves it), unless that switch fails (nError then says why);
+    // otherwise the attempt's socket is closed. False, and nothing done, for a socket that is
+    // not the attempt's (a stale message).
+    bool FinishOpen(WPARAM socket, int& nError);
+    // Gives the attempt up: its socket is closed, and its outcome, if posted already, dropped.
+    void CancelOpen();
     // Starts the worker for the open connection; false when it cannot be started.
     bool StartWorker();
     // Sends one request whole, or nothing, and appends the dump of what send took to the log.
@@ -113,6 +124,11 @@ private:
     UINT m_nClosedMsg = 0;
 
     std::atomic<int> m_socket{-1};
+    // The connection BeginOpen started, and where to, for the history.
+    SOCKET m_attempt = INVALID_SOCKET;
+    HWND m_hAttemptWnd = nullptr;
+    UINT m_nAttemptMsg = 0;
+    std::string m_strAttemptPeer;
     std::unique_ptr<CWinThread> m_pWorker;
     // Set by the worker once it no longer uses this object or the window.
     std::atomic<bool> m_bWorkerDone{false};

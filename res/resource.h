@@ -28,6 +28,7 @@
 #define ID_LOG_FIND_PREVIOUS 2508
 // The Device menu; its Poll items, Off first, in the order of their intervals
 #define ID_DEVICE_TIMELINE 2601
+#define ID_DEVICE_RECONNECT 2602
 #define ID_POLL_FIRST 2621
 #define ID_POLL_OFF 2621
 #define ID_POLL_100MS 2622

@@ -2,6 +2,7 @@
 // each state, the end of a connection, and taking in what the receive path hands over.
 #include "connection/PortNumber.h"
 #include "platform/CString.h"
+#include "platform/SystemErrorText.h"
 #include "ui/LogCap.h"
 #include "ui/MainDlg.h"
 
@@ -17,6 +18,10 @@ constexpr auto ROW_APPLY_MIN_GAP = std::chrono::milliseconds(5);
 } // namespace
 
 void CMainDlg::OnConnect() {
+    if (Reconnecting()) {
+        StopReconnecting(true);
+        return;
+    }
     if (m_connection.IsOpen()) {
         // Disconnect: stop sending; the connection ends when the device closes its side.
         StopPolling();
@@ -48,6 +53,8 @@ bool CMainDlg::ConnectionMade(const std::string& target, const std::string& port
         AppendLog("Disconnected\r\n");
         return false;
     }
+    m_strTarget = target;
+    m_strPort = port;
     StartPolling();
     return true;
 }
@@ -66,12 +73,22 @@ void CMainDlg::ShowConnectedState(bool bConnected) {
     m_editPort.EnableWindow(!bConnected);
 }
 
+void CMainDlg::ShowReconnectingState() {
+    ShowConnectedState(false);
+    m_btnConnect.SetWindowText("Dis&connect");
+    // The address and port being tried again stay as they are.
+    m_editTarget.EnableWindow(FALSE);
+    m_editPort.EnableWindow(FALSE);
+}
+
 LRESULT CMainDlg::OnConnectionClosed(WPARAM, LPARAM) {
+    const bool bDropped = !m_connection.EndWasAsked();
     m_connection.Close();
     StopPolling();
     ShowConnectedState(false);
     // After every received dump, which all wait in the hand-off already.
     AppendLog("Disconnected\r\n");
+    ReconnectIfDropped(bDropped);
     return 0;
 }
 
@@ -116,6 +133,13 @@ void CMainDlg::OnTimer(UINT_PTR nIDEvent) {
         break;
     case RANGE_HOLD_TIMER:
         UpdatePollGate();
+        break;
+    case RECONNECT_TIMER:
+        OnReconnectTimer();
+        break;
+    case ATTEMPT_TIMER:
+        // No answer from the device in time.
+        OnReconnectFailed(SystemErrorText(WSAETIMEDOUT));
         break;
     default:
         Default();

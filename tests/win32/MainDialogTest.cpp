@@ -276,7 +276,7 @@ TEST(MainDialog, MessageBoxesAreCaptionedWithTheExecutableName) {
     EXPECT_EQ(boxes[0].hOwner, h.Dialog());
 }
 
-TEST(MainDialog, MenuOffersBothTargetModelsWithTheFirstCheckedAndPollOff) {
+TEST(MainDialog, MenuOffersBothTargetModelsWithTheFirstCheckedAndPollAndReconnectOff) {
     CDialogHarness h;
     HMENU hMenu = ::GetMenu(h.Dialog());
     ASSERT_NE(hMenu, nullptr);
@@ -289,7 +289,7 @@ TEST(MainDialog, MenuOffersBothTargetModelsWithTheFirstCheckedAndPollOff) {
     ::GetMenuStringA(::GetSubMenu(hMenu, 1), 0, text, sizeof text, MF_BYPOSITION);
     EXPECT_STREQ(text, "&Timeline\tCtrl+T");
     EXPECT_EQ(::GetMenuItemID(::GetSubMenu(hMenu, 1), 0), static_cast<UINT>(ID_DEVICE_TIMELINE));
-    // Then Poll, Off chosen.
+    // Then Poll, Off chosen, and Reconnect Automatically, not checked: both off at start.
     HMENU hDevice = ::GetSubMenu(hMenu, 1);
     ::GetMenuStringA(hDevice, 1, text, sizeof text, MF_BYPOSITION);
     EXPECT_STREQ(text, "&Poll");
@@ -313,6 +313,14 @@ TEST(MainDialog, MenuOffersBothTargetModelsWithTheFirstCheckedAndPollOff) {
     h.Command(ID_POLL_2S);
     EXPECT_TRUE(checked(hPoll, ID_POLL_2S));
     EXPECT_FALSE(checked(hPoll, ID_POLL_OFF));
+    ::GetMenuStringA(hDevice, 2, text, sizeof text, MF_BYPOSITION);
+    EXPECT_STREQ(text, "Reconnect &Automatically");
+    EXPECT_EQ(::GetMenuItemID(hDevice, 2), static_cast<UINT>(ID_DEVICE_RECONNECT));
+    EXPECT_FALSE(checked(hDevice, ID_DEVICE_RECONNECT));
+    h.Command(ID_DEVICE_RECONNECT);
+    EXPECT_TRUE(checked(hDevice, ID_DEVICE_RECONNECT));
+    h.Command(ID_DEVICE_RECONNECT);
+    EXPECT_FALSE(checked(hDevice, ID_DEVICE_RECONNECT));
     ::GetMenuStringA(hMenu, 2, text, sizeof text, MF_BYPOSITION);
     EXPECT_STREQ(text, "&Help");
     HMENU hHelp = ::GetSubMenu(hMenu, 2);
