@@ -1,6 +1,7 @@
 // kelvane-cli's command line, read with CLI11.
 #include "cli/CliArguments.h"
 
+#include "protocol/DioCommand.h"
 #include "protocol/DioWords.h"
 
 #include <CLI/CLI.hpp>
@@ -14,10 +15,26 @@ namespace {
 
 constexpr int MAX_DIO = 255;
 constexpr int MAX_MS = 86400000; // a day
-// A range read's answer (2n bytes) and a range write's request (2n + 2 bytes) must fit their
-// one length byte.
-constexpr int MAX_RANGE_READ = 127;
-constexpr int MAX_RANGE_WRITE = 126;
+
+// The most DIOs one request of the command covers: as many as its request and its answer
+// each have room for in a frame.
+int MostDiosPerRequest(std::uint8_t code) {
+    const DioCommand& command = *FindDioCommand(code);
+    int most = 0;
+    for (int count = 1; count <= MAX_DIO + 1; ++count) {
+        const std::uint8_t range[2] = {0, static_cast<std::uint8_t>(count - 1)};
+        const int request = DioRequestPayloadLength(command, range);
+        if (request < 0 || request > DIO_FRAME_MAX_PAYLOAD ||
+            DioReplyPayloadLength(command, range) < 0) {
+            break;
+        }
+        most = count;
+    }
+    return most;
+}
+
+const int MAX_RANGE_READ = MostDiosPerRequest(DIO_CMD_MULTI_READ);
+const int MAX_RANGE_WRITE = MostDiosPerRequest(DIO_CMD_MULTI_WRITE);
 
 std::string Lower(std::string text) {
     std::transform(text.begin(), text.end(), text.begin(),
@@ -135,39 +152,57 @@ Commands (run in order on one connection):
   write DIO MODE STATE  sets one DIO and waits for the acknowledgement; prints "DIO3 written"
                         MODE: input, output, in, out, 0 or 1; STATE: low, high, 0 or 1
                         (either case)
-  read-range START END  prints one line per DIO, as read does (at most 127 DIOs)
+  read-range START END  prints one line per DIO, as read does (at most MOST_READ DIOs)
   write-range START END MODE:STATE...
-                        sets END-START+1 DIOs at once (at most 126), e.g. write-range 0 2
+                        sets END-START+1 DIOs at once (at most MOST_WRITE), e.g. write-range 0 2
                         out:high in:low out:low, and waits for the acknowledgement
   watch [SECONDS]       prints every report the device sends (inputs changing by themselves)
-                        until SECONDS have passed (decimals allowed), the device closes, or
-                        Ctrl+C
+                        until SECONDS have passed (decimals allowed), the device closes
+                        (unless --reconnect), or Ctrl+C
 DIOs are 0 to 255. HOST is a host name, an IPv4 or an IPv6 address; HOST:PORT and
 [IPv6]:PORT are accepted too.
 
 --json prints one object per line on stdout and nothing else:
   {"dio":3,"mode":"output","state":"high"}  each DIO read or reported
   {"dio":3,"written":true}                  each DIO written
-  watch lines add "t", the seconds since the connection was made; with --repeat every line
-  adds "round", counted from 1.
+  watch lines add "t", the seconds since the first connection was made; with --repeat every
+  line adds "round", counted from 1.
+
+--reconnect: when the device closes or resets the connection during --repeat or a watch,
+kelvane-cli connects again after 1 s, 2 s and 4 s, then every 5 s, until it connects or
+Ctrl+C, and goes on: a watch watches for the rest of its time, --repeat goes on with the next
+round as soon as it is connected. The drop and each failed attempt print one line
+"kelvane-cli: ...; connecting again in N s" on stderr. A round that a drop cuts short is told
+on that line and not run again; it counts for nothing in the exit status, the last round
+included. A watch that is the run's last command stops trying when its time is up. Without
+--repeat only a drop during a watch is reconnected: at any other time a drop ends the run with
+4, as without --reconnect.
 
 Exit status (every failure also prints one line "kelvane-cli: ..." on stderr):
-  0    every command was answered. Ctrl+C during a watch, a --repeat 0 run or the pause
-       between rounds ends with 0 too, after an orderly close.
+  0    every command was answered (with --reconnect: but for the rounds a drop cut short).
+       Ctrl+C ends with 0 too, after an orderly close, when it comes in a watch that ends its
+       round, in the pause between rounds or in a --repeat 0 run
   1    an answer did not come in time or could not be used (the line names the command and
        shows the bytes); what was printed before stays
   2    usage: unknown command, bad number, wrong count of pairs, DIO above 255, START above
-       END, read-range of more than 127 DIOs, write-range of more than 126
+       END, read-range of more than MOST_READ DIOs, write-range of more than MOST_WRITE
   3    cannot connect: the name does not resolve, the connection is refused or timed out
-  4    the device closed or reset the connection before every command was answered
-  130  Ctrl+C at any other time before every command was answered; it ends the wait for
-       an answer at once (a connect in progress first runs to its end: Ctrl+C again ends
-       the program there and then)
+  4    the device closed or reset the connection while commands or rounds were left, without
+       --reconnect (or, without --repeat, outside a watch); the run ends there at once (a
+       watch that the device ends with nothing after it gives 0)
+  5    the results cannot be written to stdout ("cannot write the results: REASON"); into a
+       pipe that closed (kelvane-cli ... | head -n 1) the run ends quietly, without the line
+  130  Ctrl+C at any other time before every command was answered, a watch with commands
+       after it included, and while connecting again for the next round; no request goes
+       out after it. It ends at once the wait for an answer, the wait to connect again and
+       an attempt to (the first connect in progress runs to its end: Ctrl+C again ends the
+       program there and then)
 
 Examples:
   kelvane-cli 192.168.0.50 write 3 out high --verify
   kelvane-cli --json -p 5001 localhost read-range 0 8
   kelvane-cli --repeat 0 --interval 500 [::1]:5001 read 4
+  kelvane-cli --reconnect 10.0.0.7 watch
 )";
 
 } // namespace
@@ -315,7 +350,14 @@ CliRequest ParseCliArguments(int argc, const char* const* argv, CliArguments& ar
     CLI::App app{"kelvane-cli: reads and sets the DIOs of a networked digital-I/O device.",
                  "kelvane-cli"};
     app.formatter(std::make_shared<CUsageFormatter>());
-    app.footer(COMMANDS_HELP);
+    std::string help = COMMANDS_HELP;
+    for (const auto& [name, value] : {std::pair<std::string, int>{"MOST_READ", MAX_RANGE_READ},
+                                      std::pair<std::string, int>{"MOST_WRITE", MAX_RANGE_WRITE}}) {
+        for (std::size_t at = help.find(name); at != std::string::npos; at = help.find(name, at)) {
+            help.replace(at, name.size(), std::to_string(value));
+        }
+    }
+    app.footer(help);
     int port = 0;
     std::vector<std::string> words;
     app.add_option("-p,--port", port, "TCP port (default 5001)")
@@ -349,6 +391,8 @@ CliRequest ParseCliArguments(int argc, const char* const* argv, CliArguments& ar
         ->check(CLI::Range(0, MAX_MS))
         ->type_name("MS")
         ->capture_default_str();
+    app.add_flag("--reconnect", arguments.m_bReconnect,
+                 "connect again when the device drops (see below)");
     app.set_version_flag("--version", std::string(), "the version and build stamp");
     app.add_option("words", words, "HOST COMMAND [ARGS...] [COMMAND [ARGS...]]...");
 

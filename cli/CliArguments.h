@@ -13,9 +13,11 @@ enum CliStatus {
     CLI_NO_ANSWER = 1,       // an answer did not come in time, or could not be used
     CLI_USAGE = 2,           // the command line is wrong
     CLI_CANNOT_CONNECT = 3,  // no connection could be made
-    CLI_CONNECTION_LOST = 4, // the device closed or reset before every command was answered
-    CLI_INTERRUPTED = 130,   // Ctrl+C before every command was answered (not in a watch,
-                             // under --repeat 0 or between rounds)
+    CLI_CONNECTION_LOST = 4, // the device closed or reset before every command was answered,
+                             // and the run could not go on
+    CLI_CANNOT_WRITE = 5,    // stdout could not be written
+    CLI_INTERRUPTED = 130,   // Ctrl+C before every command was answered (not in a watch that
+                             // ends its round, between rounds or under --repeat 0)
 };
 
 enum class CliCommandKind { Read, Write, ReadRange, WriteRange, Watch };
@@ -42,6 +44,7 @@ struct CliArguments {
     bool m_bRepeat = false; // --repeat was given: JSON lines carry their round
     int m_nRepeat = 1;      // rounds; 0 until Ctrl+C
     int m_nIntervalMs = 1000;
+    bool m_bReconnect = false; // connect again when the device drops during --repeat or a watch
     std::vector<CliCommand> m_vecCommands;
 };
 

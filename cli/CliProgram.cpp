@@ -4,40 +4,57 @@
 #include "app/BuildStamp.h"
 #include "cli/CliArguments.h"
 #include "cli/CliSession.h"
+#include "cli/CliStop.h"
 #include "connection/PortableSocket.h"
 
-#include <atomic>
+#include <cctype>
+#include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <ostream>
 
 namespace {
 
-std::atomic<bool> g_bStopRequested{false};
-// The wake socket of the run in progress, which RequestCliStop makes readable.
-std::atomic<CPortableSocket*> g_pWake{nullptr};
+CCliStop<CPortableSocket> g_stop;
 
 // Makes wake the one RequestCliStop wakes, for as long as it lives.
 class CStopTarget {
 public:
-    explicit CStopTarget(CPortableSocket* wake) {
-        g_pWake.store(wake);
-        // A stop that came before the socket was there.
-        if (wake != nullptr && g_bStopRequested.load()) {
-            wake->Wake();
-        }
-    }
-    ~CStopTarget() { g_pWake.store(nullptr); }
+    explicit CStopTarget(CPortableSocket* wake) { g_stop.Attach(wake); }
+    ~CStopTarget() { g_stop.Detach(); }
     CStopTarget(const CStopTarget&) = delete;
     CStopTarget& operator=(const CStopTarget&) = delete;
 };
 
+// What happened to stdout: CLI_OK when it took everything, else CLI_CANNOT_WRITE with its line
+// on err, or without one when stdout was a pipe whose reader had gone (kelvane-cli ... |
+// head), which needs no telling.
+int OutputStatus(bool failed, int error, std::ostream& err) {
+    if (!failed) {
+        return CLI_OK;
+    }
+    if (error != EPIPE) {
+        std::string reason = error != 0 ? std::strerror(error) : "the output failed";
+        if (!reason.empty()) {
+            reason.front() =
+                static_cast<char>(std::tolower(static_cast<unsigned char>(reason.front())));
+        }
+        err << "kelvane-cli: cannot write the results: " << reason << "\n" << std::flush;
+    }
+    return CLI_CANNOT_WRITE;
+}
+
+// Writes text to out in full; CLI_OK, or what OutputStatus says.
+int WriteAll(std::ostream& out, const std::string& text, std::ostream& err) {
+    ClearOutputError();
+    out << text << std::flush;
+    return OutputStatus(!out, OutputErrorNow(), err);
+}
+
 } // namespace
 
 void RequestCliStop() {
-    g_bStopRequested.store(true);
-    if (CPortableSocket* wake = g_pWake.load()) {
-        wake->Wake();
-    }
+    g_stop.Request();
 }
 
 std::string CliVersionLine() {
@@ -50,11 +67,9 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
     std::string text;
     switch (ParseCliArguments(argc, argv, arguments, text)) {
     case CliRequest::Help:
-        out << text << std::flush;
-        return CLI_OK;
+        return WriteAll(out, text, err);
     case CliRequest::Version:
-        out << CliVersionLine() << "\n" << std::flush;
-        return CLI_OK;
+        return WriteAll(out, CliVersionLine() + "\n", err);
     case CliRequest::Usage:
         err << "kelvane-cli: " << text << " (see kelvane-cli --help)\n" << std::flush;
         return CLI_USAGE;
@@ -73,22 +88,41 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
     if (!wake.IsOpen()) {
         std::signal(SIGINT, SIG_DFL);
     }
-    g_bStopRequested.store(false);
+    g_stop.Clear();
     const CStopTarget stopTarget(wake.IsOpen() ? &wake : nullptr);
 
-    CCliSession session(arguments, out, err, wake.IsOpen() ? &wake : nullptr);
+    CCliSession session(arguments, out, err, &g_stop);
     int status = session.Connect();
     if (status == CLI_OK) {
+        const std::vector<CliCommand>& commands = arguments.m_vecCommands;
         const int rounds = arguments.m_nRepeat;
         for (int round = 1; rounds == 0 || round <= rounds; ++round) {
-            for (const CliCommand& command : arguments.m_vecCommands) {
-                status = session.RunCommand(command, arguments.m_bRepeat ? round : 0);
+            for (std::size_t i = 0; i < commands.size(); ++i) {
+                const bool last = round == rounds && i + 1 == commands.size();
+                status = session.RunCommand(commands[i], arguments.m_bRepeat ? round : 0, last);
+                if (status == CLI_CONNECTION_LOST && arguments.m_bReconnect &&
+                    arguments.m_bRepeat) {
+                    // The device's end cut the round short, which its line told; the rounds go
+                    // on, and the next one is connected again first.
+                    status = CLI_OK;
+                    break;
+                }
+                if (status == CLI_OK && session.Interrupted()) {
+                    // Ctrl+C ended a watch: the run stops there, cut short if commands of the
+                    // round are left.
+                    status = i + 1 < commands.size() ? CLI_INTERRUPTED : CLI_OK;
+                }
                 if (status != CLI_OK || session.Interrupted()) {
                     break;
                 }
             }
-            if (status != CLI_OK || session.Interrupted() || round == rounds ||
-                !session.Pause(arguments.m_nIntervalMs)) {
+            if (status != CLI_OK || session.Interrupted() || round == rounds) {
+                break;
+            }
+            if (!session.Pause(arguments.m_nIntervalMs)) {
+                // Ctrl+C: in the pause it ends the run in order; while connecting again, it
+                // cuts short the rounds left.
+                status = session.Reconnecting() ? CLI_INTERRUPTED : CLI_OK;
                 break;
             }
         }
@@ -97,6 +131,9 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
             status = CLI_OK;
         }
         session.Close();
+    }
+    if (status == CLI_CANNOT_WRITE) {
+        return OutputStatus(true, session.OutputError(), err);
     }
     if (status == CLI_INTERRUPTED) {
         err << "kelvane-cli: interrupted before every command was answered\n" << std::flush;

@@ -23,7 +23,7 @@ set(CMAKE_CXX_STANDARD_INCLUDE_DIRECTORIES ${KELVANE_MINGW_GCC_DIR}/include/c++
 # What g++ predefines for this target and clang does not: this libstdc++ compares type_info
 # out of line (tinfo.o), and clang's own copy of the inline comparison would clash with it
 # when it is not inlined ("multiple definition of std::type_info::operator==").
-set(CMAKE_CXX_FLAGS_INIT "-D__GXX_TYPEINFO_EQUALITY_INLINE=0")
+set(CMAKE_CXX_FLAGS_INIT "-D__GXX_TYPEINFO_EQUALITY_INLINE=0 -femulated-tls")
 # LLVM's linker: the GNU one warns "duplicate section ... has different size" for the type
 # names of standard exceptions, which g++ pads in libstdc++ and clang does not.
 foreach(kind EXE SHARED MODULE)

@@ -1,10 +1,14 @@
 // The portable socket layer on POSIX sockets or Winsock 2.
 #include "connection/PortableSocket.h"
 
+#include <algorithm>
 #include <chrono>
 #include <vector>
 
 #ifdef _WIN32
+// Winsock's select takes as many sockets as FD_SETSIZE says, 64 unless it is defined before
+// winsock2.h; a server waits on every connection at once.
+#define FD_SETSIZE 2048
 #include <winsock2.h>
 #include <ws2tcpip.h>
 #else
@@ -210,7 +214,7 @@ CPortableSocket& CPortableSocket::operator=(CPortableSocket&& other) noexcept {
 }
 
 CPortableSocket CPortableSocket::Listen(const std::string& address, std::uint16_t port,
-                                        std::string& error) {
+                                        std::string& error, int backlog) {
     const CAddressList addresses(address, port, true);
     const addrinfo* local = addresses.First();
     if (local == nullptr) {
@@ -234,7 +238,7 @@ CPortableSocket CPortableSocket::Listen(const std::string& address, std::uint16_
             "cannot listen on " + address + ":" + std::to_string(port) + ": " + ErrorText("bind");
         return {};
     }
-    if (listen(s, 4) != 0) {
+    if (listen(s, backlog > 0 ? backlog : SOMAXCONN) != 0) {
         error = ErrorText("listen");
         return {};
     }
@@ -257,7 +261,8 @@ CPortableSocket CPortableSocket::Connect(const std::string& address, std::uint16
 }
 
 CPortableSocket CPortableSocket::Connect(const std::string& host, std::uint16_t port, int timeoutMs,
-                                         ConnectFailure& failure, std::string& error) {
+                                         ConnectFailure& failure, std::string& error,
+                                         const CPortableSocket* wake) {
     using Clock = std::chrono::steady_clock;
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     const std::string target = host + " port " + std::to_string(port);
@@ -294,8 +299,13 @@ CPortableSocket CPortableSocket::Connect(const std::string& host, std::uint16_t 
                 }
                 // Winsock tells of a failed connect through the error set, which the wait
                 // reports to a reader; POSIX makes the socket writable either way.
-                SocketWait wait{&candidate, true, true};
-                const int ready = WaitForSockets(std::span<SocketWait>(&wait, 1), waitMs);
+                SocketWait waits[2] = {{&candidate, true, true}, {wake, wake != nullptr, false}};
+                const int ready = WaitForSockets(waits, waitMs);
+                if (waits[1].m_bReadable) {
+                    failure = ConnectFailure::Interrupted;
+                    error = "cannot connect to " + target + ": interrupted";
+                    return {};
+                }
                 if (ready == 0) {
                     failure = ConnectFailure::TimedOut;
                     error = "cannot connect to " + target + ": no answer within " +
@@ -355,7 +365,7 @@ std::uint16_t CPortableSocket::LocalPort() const {
     return ntohs(reinterpret_cast<const sockaddr_in*>(&local)->sin_port);
 }
 
-CPortableSocket CPortableSocket::Accept(std::string& peer) {
+CPortableSocket CPortableSocket::Accept(std::string& peer, SocketIo* failure) {
     sockaddr_storage remote{};
     SockLen length = sizeof remote;
     NativeSocket s = NATIVE_INVALID;
@@ -363,6 +373,9 @@ CPortableSocket CPortableSocket::Accept(std::string& peer) {
         s = accept(Native(m_hSocket), reinterpret_cast<sockaddr*>(&remote), &length);
     } while (s == NATIVE_INVALID && IsInterrupted(LastError()));
     if (s == NATIVE_INVALID) {
+        if (failure != nullptr) {
+            *failure = IsWouldBlock(LastError()) ? SocketIo::WouldBlock : SocketIo::Failed;
+        }
         return {};
     }
     peer = AddressText(reinterpret_cast<const sockaddr*>(&remote), length);
@@ -470,32 +483,36 @@ int WaitForSockets(std::span<SocketWait> entries, int timeoutMs) {
         entry.m_bWritable = false;
     }
 #ifdef _WIN32
-    // Winsock's select takes any socket handles, at most FD_SETSIZE (64) of each kind.
-    fd_set readSet;
-    fd_set writeSet;
-    fd_set errorSet;
-    FD_ZERO(&readSet);
-    FD_ZERO(&writeSet);
-    FD_ZERO(&errorSet);
-    bool any = false;
+    static_assert(FD_SETSIZE == MAX_SOCKET_WAITS);
+    // Three sets of FD_SETSIZE sockets are too big for the stack; each thread keeps its own.
+    thread_local std::vector<fd_set> sets(3);
+    fd_set& readSet = sets[0];
+    fd_set& writeSet = sets[1];
+    fd_set& errorSet = sets[2];
+    readSet.fd_count = writeSet.fd_count = errorSet.fd_count = 0;
+    // Each socket is added once (FD_SET would look for it first: quadratic in the count).
+    const auto add = [](fd_set& set, SOCKET s) {
+        set.fd_array[set.fd_count++] = s;
+    };
+    std::size_t waiting = 0;
     for (const SocketWait& entry : entries) {
-        if (entry.m_pSocket == nullptr || !entry.m_pSocket->IsOpen()) {
+        if (entry.m_pSocket == nullptr || !entry.m_pSocket->IsOpen() ||
+            !(entry.m_bWantRead || entry.m_bWantWrite)) {
             continue;
+        }
+        if (++waiting > MAX_SOCKET_WAITS) {
+            return -1;
         }
         const SOCKET s = Native(entry.m_pSocket->Handle());
         if (entry.m_bWantRead) {
-            FD_SET(s, &readSet);
-            any = true;
+            add(readSet, s);
         }
         if (entry.m_bWantWrite) {
-            FD_SET(s, &writeSet);
-            any = true;
+            add(writeSet, s);
         }
-        if (entry.m_bWantRead || entry.m_bWantWrite) {
-            FD_SET(s, &errorSet);
-        }
+        add(errorSet, s);
     }
-    if (!any) {
+    if (waiting == 0) {
         // select refuses empty sets; there is nothing to wait for but the time.
         if (timeoutMs > 0) {
             Sleep(static_cast<DWORD>(timeoutMs));
@@ -510,20 +527,31 @@ int WaitForSockets(std::span<SocketWait> entries, int timeoutMs) {
     if (result == SOCKET_ERROR) {
         return -1;
     }
+    // select leaves only the ready sockets in each set; sorted, each entry is found by halving.
+    const auto sorted = [](fd_set& set) {
+        std::sort(set.fd_array, set.fd_array + set.fd_count);
+        return [&set](SOCKET s) {
+            return std::binary_search(set.fd_array, set.fd_array + set.fd_count, s);
+        };
+    };
+    const auto inRead = sorted(readSet);
+    const auto inWrite = sorted(writeSet);
+    const auto inError = sorted(errorSet);
     int ready = 0;
     for (SocketWait& entry : entries) {
         if (entry.m_pSocket == nullptr || !entry.m_pSocket->IsOpen()) {
             continue;
         }
         const SOCKET s = Native(entry.m_pSocket->Handle());
-        entry.m_bReadable = entry.m_bWantRead && (FD_ISSET(s, &readSet) || FD_ISSET(s, &errorSet));
-        entry.m_bWritable = entry.m_bWantWrite && FD_ISSET(s, &writeSet);
+        entry.m_bReadable = entry.m_bWantRead && (inRead(s) || inError(s));
+        entry.m_bWritable = entry.m_bWantWrite && inWrite(s);
         ready += (entry.m_bReadable || entry.m_bWritable) ? 1 : 0;
     }
     return ready;
 #else
-    std::vector<pollfd> fds;
-    fds.reserve(entries.size());
+    thread_local std::vector<pollfd> fds; // kept, so that a server's every wait does not allocate
+    fds.clear();
+    std::size_t waiting = 0;
     for (const SocketWait& entry : entries) {
         pollfd fd{};
         // poll skips negative descriptors. A socket nobody waits on is left out, or its
@@ -532,6 +560,9 @@ int WaitForSockets(std::span<SocketWait> entries, int timeoutMs) {
         fd.fd = wanted && entry.m_pSocket != nullptr && entry.m_pSocket->IsOpen()
                     ? static_cast<int>(entry.m_pSocket->Handle())
                     : -1;
+        if (fd.fd >= 0 && ++waiting > MAX_SOCKET_WAITS) {
+            return -1; // as on Winsock, whose sets hold no more
+        }
         fd.events = static_cast<short>((entry.m_bWantRead ? POLLIN : 0) |
                                        (entry.m_bWantWrite ? POLLOUT : 0));
         fds.push_back(fd);

@@ -36,10 +36,11 @@ enum class SocketIo {
 // Why a connection could not be made.
 enum class ConnectFailure {
     None,
-    Unresolved, // the name or address does not resolve
-    Refused,    // nobody listens there
-    TimedOut,   // no answer within the time-out
-    Failed      // any other error
+    Unresolved,  // the name or address does not resolve
+    Refused,     // nobody listens there
+    TimedOut,    // no answer within the time-out
+    Interrupted, // the wake socket woke the wait
+    Failed       // any other error
 };
 
 // One socket, closed when the object goes. Move-only.
@@ -53,16 +54,20 @@ public:
     CPortableSocket& operator=(const CPortableSocket&) = delete;
 
     // A TCP socket listening on a numeric IPv4 or IPv6 address; port 0 picks any free port.
+    // backlog: connections the system may hold before they are accepted (0: the system's most).
     static CPortableSocket Listen(const std::string& address, std::uint16_t port,
-                                  std::string& error);
+                                  std::string& error, int backlog = 4);
     // A blocking TCP connection to a numeric address or a host name, without a time-out.
     static CPortableSocket Connect(const std::string& address, std::uint16_t port,
                                    std::string& error);
     // A non-blocking TCP connection to host (a name, an IPv4 or an IPv6 address), trying each
     // address the name resolves to until one answers or timeoutMs has passed in all. On failure
-    // the socket is closed, failure says why and error says it in words.
+    // the socket is closed, failure says why and error says it in words. A wake socket, when
+    // given, ends the wait for an answer as soon as it is woken (the name look-up runs to its
+    // end).
     static CPortableSocket Connect(const std::string& host, std::uint16_t port, int timeoutMs,
-                                   ConnectFailure& failure, std::string& error);
+                                   ConnectFailure& failure, std::string& error,
+                                   const CPortableSocket* wake = nullptr);
     // A UDP socket on the loopback address that Wake() makes readable, so that a thread
     // waiting on it in WaitForSockets returns at once.
     static CPortableSocket OpenWake(std::string& error);
@@ -71,8 +76,9 @@ public:
     std::uint16_t LocalPort() const;
 
     // Takes the next pending connection of a listening socket; peer receives "a.b.c.d:port"
-    // (or "[v6]:port").
-    CPortableSocket Accept(std::string& peer);
+    // (or "[v6]:port"). When none is taken, failure (if given) says whether none was waiting
+    // (WouldBlock) or the system refused (Failed: out of descriptors or memory, for instance).
+    CPortableSocket Accept(std::string& peer, SocketIo* failure = nullptr);
 
     bool SetNonBlocking(bool on = true);
     bool SetNoDelay();
@@ -110,6 +116,10 @@ struct SocketWait {
     bool m_bWritable = false;
 };
 
+// The most entries one WaitForSockets call takes: enough for a server's every connection.
+constexpr std::size_t MAX_SOCKET_WAITS = 2048;
+
 // Waits until one of the entries is ready or timeoutMs passes (a negative time-out waits
-// without limit). Returns the number of ready entries, 0 on time-out, -1 on failure.
+// without limit). Returns the number of ready entries, 0 on time-out, -1 on failure (also
+// when more than MAX_SOCKET_WAITS entries wait on a socket).
 int WaitForSockets(std::span<SocketWait> entries, int timeoutMs);

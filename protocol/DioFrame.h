@@ -15,6 +15,8 @@
 constexpr std::uint8_t DIO_FRAME_FIXED1 = 0x02;
 constexpr std::uint8_t DIO_FRAME_FIXED2 = 0x00;
 constexpr int DIO_FRAME_HEADER_SIZE = 4;
+// The most payload one length byte can announce.
+constexpr int DIO_FRAME_MAX_PAYLOAD = 255;
 
 // Mode and state values, which are also the item indexes of the rows' selectors.
 constexpr int DIO_MODE_INPUT = 0;

@@ -4,11 +4,11 @@
 #include "platform/DpiScaling.h"
 #include "platform/PaintDC.h"
 #include "platform/PreciseClock.h"
+#include "platform/SaveFileDialog.h"
 #include "platform/SystemErrorText.h"
 #include "platform/WholeFile.h"
 #include "platform/WinApp.h"
 #include "res/resource.h"
-#include "ui/TrafficLog.h"
 
 #include <windowsx.h>
 
@@ -801,20 +801,15 @@ void CTimelineWnd::OnEscape() {
 }
 
 void CTimelineWnd::OnExport() {
-    char file[MAX_PATH] = {};
-    DefaultExportName().copy(file, sizeof file - 1);
-    OPENFILENAMEA ofn{};
-    ofn.lStructSize = sizeof ofn;
-    ofn.hwndOwner = m_hWnd;
-    ofn.lpstrFilter = "Value change dump (*.vcd)\0*.vcd\0CSV (*.csv)\0*.csv\0";
-    ofn.nFilterIndex = 1;
-    ofn.lpstrFile = file;
-    ofn.nMaxFile = sizeof file;
-    ofn.lpstrTitle = "Export";
-    ofn.Flags = OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY | OFN_NOCHANGEDIR;
-    if (!g_pfnGetSaveFileName(&ofn))
+    SaveFileQuestion question;
+    question.pszTitle = "Export";
+    question.pszFilter = "Value change dump (*.vcd)\0*.vcd\0CSV (*.csv)\0*.csv\0";
+    question.defaultName = DefaultExportName();
+    CString file;
+    int filterIndex = 1;
+    if (!AskSaveFileName(m_hWnd, question, file, &filterIndex))
         return;
-    const ExportTarget target = ChooseExportTarget(file, static_cast<int>(ofn.nFilterIndex));
+    const ExportTarget target = ChooseExportTarget(file, filterIndex);
     // A copy taken in small pieces: the worker goes on recording meanwhile.
     const DioHistorySnapshot snapshot = m_history.Snapshot();
     const std::string version =

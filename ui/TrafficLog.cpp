@@ -12,8 +12,6 @@
 
 #include <chrono>
 
-SAVE_FILE_NAME_FUNCTION g_pfnGetSaveFileName = &::GetSaveFileNameA;
-
 namespace {
 // A save that takes longer than this shows the wait cursor.
 constexpr auto SAVE_WAIT_CURSOR_AFTER = std::chrono::milliseconds(500);
@@ -161,21 +159,14 @@ CString CTrafficLog::DefaultFileName() {
 }
 
 void CTrafficLog::SaveAs(HWND hOwner) {
-    char file[MAX_PATH] = {};
-    const CString name = DefaultFileName();
-    name.copy(file, sizeof file - 1);
-    OPENFILENAMEA ofn{};
-    ofn.lStructSize = sizeof ofn;
-    ofn.hwndOwner = hOwner;
-    ofn.lpstrFilter = "Log files (*.log)\0*.log\0All files (*.*)\0*.*\0";
-    ofn.nFilterIndex = 1;
-    ofn.lpstrFile = file;
-    ofn.nMaxFile = sizeof file;
-    ofn.lpstrTitle = "Save Log As";
-    ofn.lpstrDefExt = "log";
-    ofn.Flags = OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY | OFN_NOCHANGEDIR;
-    if (g_pfnGetSaveFileName(&ofn))
-        SaveTo(hOwner, file);
+    SaveFileQuestion question;
+    question.pszTitle = "Save Log As";
+    question.pszFilter = "Log files (*.log)\0*.log\0All files (*.*)\0*.*\0";
+    question.pszDefaultExtension = "log";
+    question.defaultName = DefaultFileName();
+    CString path;
+    if (AskSaveFileName(hOwner, question, path))
+        SaveTo(hOwner, path);
 }
 
 bool CTrafficLog::SaveTo(HWND hOwner, const CString& path) {

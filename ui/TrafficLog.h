@@ -9,18 +9,13 @@
 #include "connection/DeviceConnection.h"
 #include "platform/CString.h"
 #include "platform/Controls.h"
+#include "platform/SaveFileDialog.h"
 #include "protocol/TrafficDump.h"
 #include "ui/SessionCapture.h"
-
-#include <commdlg.h>
 
 // How the character column must look under a code page: bytes from 0x80 up as dots where
 // the code page has characters of more than one byte (they would merge and shift the column).
 TrafficDumpStyle DumpStyleForCodePage(UINT nCodePage);
-
-// The standard Save dialog. Tests replace it to answer without one.
-using SAVE_FILE_NAME_FUNCTION = BOOL(WINAPI*)(LPOPENFILENAMEA);
-extern SAVE_FILE_NAME_FUNCTION g_pfnGetSaveFileName;
 
 class CTrafficLog {
 public:

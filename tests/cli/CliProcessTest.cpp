@@ -64,6 +64,40 @@ TEST(CliProcess, PrintsAndExitsThroughTheConsole) {
 }
 
 #ifndef _WIN32
+// Runs a shell line in which PROGRAM stands for the program; returns what the line prints.
+std::string RunShellLine(std::string line) {
+    const std::string program = "\"" + ProgramPath() + "\"";
+    for (std::size_t at = line.find("PROGRAM"); at != std::string::npos;
+         at = line.find("PROGRAM", at + program.size())) {
+        line.replace(at, 7, program);
+    }
+    std::string out;
+    FILE* pipe = popen(line.c_str(), "r");
+    if (pipe == nullptr) {
+        return out;
+    }
+    char buffer[256];
+    while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) {
+        out += buffer;
+    }
+    pclose(pipe);
+    return out;
+}
+
+TEST(CliProcess, StdoutThatCannotBeWrittenGivesStatus5) {
+    CTestDevice device;
+    // stderr and the status come back; stdout goes to /dev/full, or to head, which leaves
+    // after the first line of endless rounds.
+    EXPECT_EQ(RunShellLine("PROGRAM " + device.Target() +
+                           " read-range 0 8 2>&1 >/dev/full; echo \"exit $?\""),
+              "kelvane-cli: cannot write the results: no space left on device\nexit 5\n");
+    // (timeout stops a program that never notices, as Ctrl+C would.)
+    EXPECT_EQ(RunShellLine("exec 3>&1; (timeout 20 PROGRAM --repeat 0 --interval 1 " +
+                           device.Target() +
+                           " read 1 2>&3; echo \"exit $?\" >&3) | head -n 1 >/dev/null"),
+              "exit 5\n");
+}
+
 // The program with its stdout on a pipe, for Ctrl+C tests.
 class CChild {
 public:

@@ -1,7 +1,17 @@
 // kelvane-cli through its own entry point, against the simulator in this process.
 #include "CliTestSupport.h"
 
+#include "cli/CliSession.h"
+#include "cli/CliStop.h"
+#include "protocol/DioWords.h"
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <cerrno>
 #include <chrono>
+#include <fstream>
+#include <future>
 #include <regex>
 
 namespace {
@@ -84,6 +94,21 @@ TEST(Cli, ReportsAreSkippedByReadAndPrintedByWatch) {
     }
     EXPECT_GE(reports, 3);
     EXPECT_LE(last, 2.0); // the answer's delay, the watch and a generous margin
+
+    // Only well-formed reports are printed: not one with other fixed bytes, nor one with a
+    // state of 2, nor one without a state.
+    using Bytes = std::vector<std::uint8_t>;
+    CScriptedPeer peer(
+        "127.0.0.1", [](const Bytes& request) { return Bytes{1, 2, 0, 3, request[4], 0, 0}; },
+        [](const Bytes&) {
+            return Bytes{1, 3, 0, 3, 2, 1, 1, 1, 2, 0, 3, 2, 1, 2,
+                         1, 2, 0, 2, 2, 1, 1, 2, 0, 3, 2, 1, 1};
+        },
+        std::chrono::milliseconds(100));
+    const CliRun few =
+        RunCliWith({"127.0.0.1", "-p", std::to_string(peer.Port()), "read", "1", "watch", "0.6"});
+    EXPECT_EQ(few.m_nStatus, 0) << few.m_strErr;
+    EXPECT_EQ(few.m_strOut, "DIO1 Input Low\nDIO2 Output High\n");
 }
 
 TEST(Cli, LateUnusableAndCutShortAnswersFail) {
@@ -95,6 +120,21 @@ TEST(Cli, LateUnusableAndCutShortAnswersFail) {
         EXPECT_EQ(run.m_nStatus, 1);
         EXPECT_EQ(run.m_strErr,
                   "kelvane-cli: read 3: no answer within 100 ms (nothing received)\n");
+    }
+    {
+        // The close waits up to the answer time-out for the device to end, and shows what it
+        // still sends: here the late answer, due 200 ms into that wait.
+        SimulatorOptions late;
+        late.m_nReplyDelayMs = 600;
+        CTestDevice device(late);
+        const CliRun run = RunCliWith({"-v", "-t", "400", device.Target(), "read", "3"});
+        EXPECT_EQ(run.m_nStatus, 1);
+        EXPECT_TRUE(std::regex_match(run.m_strErr,
+                                     std::regex("> 01 02 00 01 03 [^\n]*\n"
+                                                "kelvane-cli: read 3: no answer within 400 ms "
+                                                "[(]nothing received[)]\n"
+                                                "< 01 02 00 03 03 00 00 [^\n]*\n")))
+            << run.m_strErr;
     }
     CTestDevice device;
     CliRun run = RunCliWith({device.Target(), "read", "1", "read", "9", "read", "2"});
@@ -125,19 +165,156 @@ TEST(Cli, LateUnusableAndCutShortAnswersFail) {
                             "Output High\n");
 }
 
+// A device that surrounds its answers with frames that answer nothing.
+std::vector<std::uint8_t> AnswerAmidOtherFrames(const std::vector<std::uint8_t>& request) {
+    using Bytes = std::vector<std::uint8_t>;
+    const std::uint8_t first = request[4];
+    const std::uint8_t next = static_cast<std::uint8_t>(first + 1);
+    if (request[0] == DIO_CMD_MULTI_READ) {
+        // A report of another DIO and a write's acknowledgement first; then the answer, with
+        // a pair more than asked for.
+        const std::size_t pairs = request[5] - first + 2u;
+        Bytes reply = {1, 2, 0, 3, next, 1, 1, 2,
+                       2, 0, 1, 0, 5,    2, 0, static_cast<std::uint8_t>(2 * pairs)};
+        reply.resize(reply.size() + 2 * pairs, 1);
+        return reply;
+    }
+    switch (first) {
+    case 4: // the same first; then the answer, which carries a byte more than it needs; then
+            // a later report of the DIO, and the start of a report of DIO 6
+        return Bytes{1, 2, 0, 3, next, 1, 1, 2, 2, 0, 1, 0, 1, 2, 0,
+                     4, 4, 1, 0, 7,    1, 2, 0, 3, 4, 0, 1, 1, 2, 0};
+    case 6: // the rest of that report, which began before the request; then the answer
+        return Bytes{3, 6, 1, 1, 1, 2, 0, 3, 6, 0, 0};
+    default: // an answer with a state of 2
+        return Bytes{1, 2, 0, 3, first, 0, 2};
+    }
+}
+
+TEST(Cli, AnAnswerIsKnownByItsCodeItsDioAndItsLength) {
+    CScriptedPeer peer("127.0.0.1", AnswerAmidOtherFrames);
+    CliRun run = RunCliWith({"127.0.0.1", "-p", std::to_string(peer.Port()), "read", "4", "read",
+                             "6", "read-range", "0", "2"});
+    EXPECT_EQ(run.m_nStatus, 1);
+    EXPECT_EQ(run.m_strOut, "DIO4 Output Low\nDIO6 Input Low\n");
+    EXPECT_EQ(run.m_strErr, "kelvane-cli: read-range 0 2: unusable answer 05 02 00 08 01 01 01 "
+                            "01 01 01 01 01 (8 payload bytes, not 6)\n");
+
+    CScriptedPeer another("127.0.0.1", AnswerAmidOtherFrames);
+    run = RunCliWith({"127.0.0.1", "-p", std::to_string(another.Port()), "read", "7"});
+    EXPECT_EQ(run.m_nStatus, 1);
+    EXPECT_EQ(run.m_strErr,
+              "kelvane-cli: read 7: unusable answer 01 02 00 03 07 00 02 (mode or state not 0 "
+              "or 1)\n");
+}
+
 TEST(Cli, DeviceThatClosesOrResetsEndsWithStatus4) {
     for (const ConnectionEnd end : {ConnectionEnd::Close, ConnectionEnd::Reset}) {
         SimulatorOptions options;
         options.m_nEndAfterRequests = 2;
         options.m_end = end;
         CTestDevice device(options);
-        const CliRun run =
-            RunCliWith({device.Target(), "read", "1", "read", "2", "read", "3", "read", "4"});
+        Strings args = {device.Target(), "read", "1", "read", "2", "read", "3", "read", "4"};
+        if (end == ConnectionEnd::Reset) {
+            // which has nothing to go on with outside --repeat and watch
+            args.push_back("--reconnect");
+        }
+        const CliRun run = RunCliWith(args);
         EXPECT_EQ(run.m_nStatus, 4);
         EXPECT_EQ(run.m_strOut, "DIO1 Input Low\nDIO2 Input Low\n");
         // (A reset may read as a close on some socket stacks: both are the device gone.)
-        EXPECT_EQ(run.m_strErr.rfind("kelvane-cli: read 3: the device ", 0), 0u) << run.m_strErr;
+        EXPECT_TRUE(
+            std::regex_match(run.m_strErr, std::regex("kelvane-cli: read 3: the device [^;\n]*\n")))
+            << run.m_strErr;
     }
+}
+
+TEST(Cli, ADeviceThatEndsTheConnectionEndsWhatIsLeftAtOnce) {
+    using std::chrono::milliseconds;
+    // Rounds or commands left: the first watch the device ends is the last thing that runs.
+    const Strings options[] = {
+        {"--repeat", "0", "--interval", "100"}, {"--repeat", "3", "--interval", "100"}, {}};
+    for (const Strings& before : options) {
+        CTestDevice device;
+        Strings args = before;
+        args.push_back(device.Target());
+        args.insert(args.end(), {"watch", "5"});
+        if (before.empty()) {
+            args.insert(args.end(), {"watch", "5"});
+        }
+        std::future<CliRun> run = RunCliAside(args);
+        ASSERT_TRUE(device.Simulator().WaitUntil(
+            [](const SimulatorCounters& c) { return c.m_nConnections == 1; }, milliseconds(5000)));
+        device.Simulator().Stop();
+        const CliRun result = Finish(run, milliseconds(3000));
+        EXPECT_EQ(result.m_nStatus, 4) << ::testing::PrintToString(args);
+        EXPECT_EQ(result.m_strErr.rfind("kelvane-cli: watch 5: the device had ", 0), 0u)
+            << result.m_strErr;
+    }
+    // Nothing left: a watch that the device ends is no failure.
+    CTestDevice device;
+    std::future<CliRun> run = RunCliAside({device.Target(), "read", "1", "watch"});
+    ASSERT_TRUE(device.Simulator().WaitUntil(
+        [](const SimulatorCounters& c) { return c.m_nFramesSent == 1; }, milliseconds(5000)));
+    device.Simulator().Stop();
+    const CliRun result = Finish(run, milliseconds(3000));
+    EXPECT_EQ(result.m_nStatus, 0) << result.m_strErr;
+    EXPECT_EQ(result.m_strOut, "DIO1 Input Low\n");
+}
+
+// Takes nothing: every write fails with error, as on a full disk or into a pipe whose reader
+// has gone.
+class CFailingOutput : public std::streambuf {
+public:
+    explicit CFailingOutput(int error) : m_nError(error) {}
+
+protected:
+    int overflow(int) override {
+        errno = m_nError;
+        return traits_type::eof();
+    }
+    std::streamsize xsputn(const char*, std::streamsize) override {
+        errno = m_nError;
+        return 0;
+    }
+
+private:
+    int m_nError;
+};
+
+TEST(Cli, ResultsThatCannotBeWrittenGiveStatus5) {
+    CTestDevice device;
+#ifndef _WIN32
+    {
+        std::ofstream full("/dev/full");
+        ASSERT_TRUE(full.is_open());
+        const CliRun run = RunCliInto(full, {device.Target(), "read-range", "0", "8"});
+        EXPECT_EQ(run.m_nStatus, 5);
+        EXPECT_EQ(run.m_strErr, "kelvane-cli: cannot write the results: no space left on device\n");
+    }
+#endif
+    CFailingOutput diskFull(ENOSPC);
+    std::ostream full(&diskFull);
+    CliRun run = RunCliInto(full, {"--json", device.Target(), "write", "1", "out", "low"});
+    EXPECT_EQ(run.m_nStatus, 5);
+    EXPECT_EQ(run.m_strErr, "kelvane-cli: cannot write the results: no space left on device\n");
+    run = RunCliInto(full, {"--help"});
+    EXPECT_EQ(run.m_nStatus, 5);
+
+    // A pipe whose reader has gone (kelvane-cli ... | head -n 1) ends the run quietly, also
+    // one without end.
+    CFailingOutput pipeClosed(EPIPE);
+    std::ostream pipe(&pipeClosed);
+    std::future<CliRun> endless = std::async(std::launch::async, [&] {
+        return RunCliInto(pipe, {"--repeat", "0", "--interval", "10", device.Target(), "watch",
+                                 "0.1", "read", "2"});
+    });
+    run = Finish(endless, std::chrono::milliseconds(5000));
+    EXPECT_EQ(run.m_nStatus, 5);
+    EXPECT_EQ(run.m_strErr, "");
+    // Nothing is printed then: a quiet run has no results to lose.
+    run = RunCliInto(pipe, {"-q", device.Target(), "read", "2"});
+    EXPECT_EQ(run.m_nStatus, 0) << run.m_strErr;
 }
 
 TEST(Cli, UsageErrorsGiveStatus2AndOneLine) {
@@ -188,6 +365,7 @@ TEST(Cli, UsageErrorsGiveStatus2AndOneLine) {
                              "--verify",
                              "--repeat",
                              "--interval",
+                             "--reconnect",
                              "--version",
                              "--help",
                              "\n  0  ",
@@ -195,6 +373,7 @@ TEST(Cli, UsageErrorsGiveStatus2AndOneLine) {
                              "\n  2  ",
                              "\n  3  ",
                              "\n  4  ",
+                             "\n  5  ",
                              "\n  130  "}) {
         EXPECT_NE(help.m_strOut.find(word), std::string::npos) << word;
     }
@@ -203,6 +382,76 @@ TEST(Cli, UsageErrorsGiveStatus2AndOneLine) {
     EXPECT_TRUE(
         std::regex_match(version.m_strOut, std::regex("Kelvane Version 2\\.0 Build .{8}\n")))
         << version.m_strOut;
+}
+
+CliRequest Parse(const Strings& args, CliArguments& arguments) {
+    std::vector<const char*> argv = {"kelvane-cli"};
+    for (const std::string& arg : args) {
+        argv.push_back(arg.c_str());
+    }
+    std::string text;
+    arguments = {};
+    return ParseCliArguments(static_cast<int>(argv.size()), argv.data(), arguments, text);
+}
+
+// n pairs of MODE:STATE.
+Strings Pairs(int n) {
+    return Strings(static_cast<std::size_t>(n), "out:high");
+}
+
+TEST(Cli, ArgumentsAtTheirLimitsAreTakenAndOneStepPastIsRefused) {
+    CliArguments a;
+    ASSERT_EQ(Parse({"h", "read-range", "0", "126"}, a), CliRequest::Run);
+    EXPECT_EQ(a.m_vecCommands.front().m_nLast, 126);
+    EXPECT_EQ(Parse({"h", "read-range", "129", "255"}, a), CliRequest::Run);
+    EXPECT_EQ(Parse({"h", "read-range", "128", "255"}, a), CliRequest::Usage);
+
+    Strings write = {"h", "write-range", "0", "125"};
+    Strings pairs = Pairs(126);
+    write.insert(write.end(), pairs.begin(), pairs.end());
+    ASSERT_EQ(Parse(write, a), CliRequest::Run);
+    EXPECT_EQ(a.m_vecCommands.front().m_vecValues.size(), 126u);
+    write.push_back("in:low"); // a pair more than the range has
+    EXPECT_EQ(Parse(write, a), CliRequest::Usage);
+    write[3] = "126"; // and the range as long
+    EXPECT_EQ(Parse(write, a), CliRequest::Usage);
+
+    // A bare IPv6 address is a host, whatever its colons.
+    ASSERT_EQ(Parse({"::1", "read", "255"}, a), CliRequest::Run);
+    EXPECT_EQ(a.m_strHost, "::1");
+    EXPECT_EQ(a.m_nPort, 5001);
+    ASSERT_EQ(Parse({"-p", "6000", "fe80::1:2", "read", "1"}, a), CliRequest::Run);
+    EXPECT_EQ(a.m_strHost, "fe80::1:2");
+    EXPECT_EQ(a.m_nPort, 6000);
+    ASSERT_EQ(Parse({"[::1]:6001", "read", "1"}, a), CliRequest::Run);
+    EXPECT_EQ(a.m_strHost, "::1");
+    EXPECT_EQ(a.m_nPort, 6001);
+    ASSERT_EQ(Parse({"host:65535", "read", "1"}, a), CliRequest::Run);
+    EXPECT_EQ(a.m_nPort, 65535);
+    EXPECT_EQ(Parse({"host:65536", "read", "1"}, a), CliRequest::Usage);
+}
+
+TEST(Cli, AWatchLastsItsSecondsToTheMillisecond) {
+    CliArguments a;
+    const std::pair<const char*, int> seconds[] = {{"0", 0},      {"0.4", 400},  {".25", 250},
+                                                   {"2.5", 2500}, {"10", 10000}, {"0.001", 1}};
+    for (const auto& [text, ms] : seconds) {
+        ASSERT_EQ(Parse({"h", "watch", text}, a), CliRequest::Run) << text;
+        EXPECT_EQ(a.m_vecCommands.front().m_nWatchMs, ms) << text;
+    }
+    ASSERT_EQ(Parse({"h", "watch", "read", "1"}, a), CliRequest::Run);
+    EXPECT_EQ(a.m_vecCommands.front().m_nWatchMs, -1); // until the end or Ctrl+C
+    EXPECT_EQ(Parse({"h", "watch", "0.0001"}, a), CliRequest::Usage);
+
+    CTestDevice device;
+    using Clock = std::chrono::steady_clock;
+    Clock::time_point start = Clock::now();
+    std::future<CliRun> run = RunCliAside({device.Target(), "watch", "0"});
+    EXPECT_EQ(Finish(run, std::chrono::milliseconds(2000)).m_nStatus, 0);
+    start = Clock::now();
+    run = RunCliAside({device.Target(), "watch", "0.4"});
+    EXPECT_EQ(Finish(run, std::chrono::milliseconds(4000)).m_nStatus, 0);
+    EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(400));
 }
 
 TEST(Cli, RepeatRunsTheRoundsInOrderOnOneConnection) {
@@ -219,6 +468,71 @@ TEST(Cli, RepeatRunsTheRoundsInOrderOnOneConnection) {
     EXPECT_EQ(run.m_strOut, expected);
     EXPECT_EQ(device.Simulator().Counters().m_nConnections, 1u);
     EXPECT_EQ(device.Simulator().ReceivedRequests().size(), 6u);
+}
+
+// A console that takes its time over every line, as a slow pipe or a terminal on hold.
+class CSlowConsole : public std::stringbuf {
+protected:
+    std::streamsize xsputn(const char* text, std::streamsize count) override {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        return std::stringbuf::xsputn(text, count);
+    }
+};
+
+TEST(Cli, EachRoundTakesAnAnswerSentAfterItsRequest) {
+    // DIO 3 flips every 20 ms and is reported each time, also between the rounds; 150 ms
+    // after the first request it becomes an output, which stops the reports. The second round
+    // must print what the device answers then, not a report sent before its request: one
+    // taken in the pause, or one waiting while the first round's line was printed.
+    SimulatorOptions options;
+    options.m_vecToggleDios = {3};
+    options.m_nToggleMs = 20;
+    for (const char* interval : {"500", "0"}) {
+        CTestDevice device(options);
+        std::thread change = ChangeInputLater(device.Simulator(), 1, std::chrono::milliseconds(150),
+                                              3, {DIO_MODE_OUTPUT, DIO_STATE_HIGH});
+        CSlowConsole console;
+        std::ostream out(&console);
+        const CliRun run = RunCliInto(
+            out, {"--repeat", "2", "--interval", interval, device.Target(), "read", "3"});
+        change.join();
+        EXPECT_EQ(run.m_nStatus, 0) << run.m_strErr;
+        EXPECT_TRUE(std::regex_match(console.str(),
+                                     std::regex("DIO3 Input (Low|High)\nDIO3 Output High\n")))
+            << "--interval " << interval << ": " << console.str();
+    }
+}
+
+TEST(Cli, AFloodDuringAPauseIsTakenAsItComesAndNotKept) {
+    SimulatorOptions options;
+    options.m_nFloodBytes = 4 << 20;
+    CTestDevice device(options);
+    CliArguments arguments;
+    std::string text;
+    const char* argv[] = {"kelvane-cli", "127.0.0.1", "read", "1"};
+    ASSERT_EQ(ParseCliArguments(4, argv, arguments, text), CliRequest::Run) << text;
+    arguments.m_nPort = device.Simulator().Port();
+    std::ostringstream out;
+    std::ostringstream err;
+    CCliSession session(arguments, out, err);
+    ASSERT_EQ(session.Connect(), CLI_OK);
+    // The flood runs through the pause: the session holds at most the start of one frame.
+    std::size_t held = 0;
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (device.Simulator().Counters().m_nFloodsDone == 0 &&
+           std::chrono::steady_clock::now() < end) {
+        ASSERT_TRUE(session.Pause(20));
+        held = std::max(held, session.HeldBytes());
+    }
+    ASSERT_TRUE(session.Pause(50)); // the flood's last bytes, sent just now
+    EXPECT_GT(device.Simulator().Counters().m_nFloodedBytes, (4u << 20) - 7);
+    EXPECT_LT(held, std::size_t{DIO_FRAME_HEADER_SIZE + 255});
+    // The device's table follows its flood: the read after it tells the last value.
+    ASSERT_EQ(session.RunCommand(arguments.m_vecCommands.front(), 0), CLI_OK) << err.str();
+    const DioModeState last = device.Simulator().DioTable()[1];
+    EXPECT_EQ(out.str(), "DIO1 " + std::string(DioModeWord(last.mode)) + " " +
+                             DioStateWord(last.state) + "\n");
+    session.Close();
 }
 
 TEST(Cli, VerboseDumpsEveryByteWithOneTimePerDump) {
@@ -246,17 +560,131 @@ TEST(Cli, VerboseDumpsEveryByteWithOneTimePerDump) {
 TEST(Cli, CtrlCWhileAnAnswerIsAwaitedEndsAtOnceWithStatus130) {
     SimulatorOptions silent;
     silent.m_nReplyDelayMs = 60000;
-    CTestDevice device(silent);
-    const auto start = std::chrono::steady_clock::now();
-    std::thread stopper([] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(200));
-        RequestCliStop();
-    });
-    const CliRun run = RunCliWith({"-t", "60000", device.Target(), "read", "1", "read", "2"});
+    // Also in a round of several: only endless rounds stop this way without a failure.
+    for (const Strings& repeat : {Strings{}, Strings{"--repeat", "3"}}) {
+        CTestDevice device(silent);
+        const auto start = std::chrono::steady_clock::now();
+        std::thread stopper = CtrlCAfter(std::chrono::milliseconds(200));
+        Strings args = repeat;
+        args.insert(args.end(), {"-t", "60000", device.Target(), "read", "1", "read", "2"});
+        const CliRun run = RunCliWith(args);
+        stopper.join();
+        EXPECT_EQ(run.m_nStatus, 130);
+        EXPECT_EQ(run.m_strErr, "kelvane-cli: interrupted before every command was answered\n");
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+        EXPECT_EQ(device.Simulator().ReceivedRequests().size(), 1u);
+    }
+}
+
+TEST(Cli, CtrlCInAWatchEndsTheRunThereAndCutsItShortWhenCommandsAreLeft) {
+    CTestDevice device;
+    std::thread stopper = CtrlCAfter(std::chrono::milliseconds(200));
+    CliRun run = RunCliWith({device.Target(), "watch", "read", "1"});
     stopper.join();
     EXPECT_EQ(run.m_nStatus, 130);
     EXPECT_EQ(run.m_strErr, "kelvane-cli: interrupted before every command was answered\n");
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+
+    // Endless rounds end this way: promptly, with nothing run after the watch.
+    const auto start = std::chrono::steady_clock::now();
+    stopper = CtrlCAfter(std::chrono::milliseconds(200));
+    run = RunCliWith({"--repeat", "0", "--interval", "50", device.Target(), "watch", "read", "1"});
+    stopper.join();
+    EXPECT_EQ(run.m_nStatus, 0) << run.m_strErr;
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+    EXPECT_TRUE(device.Simulator().ReceivedRequests().empty());
+}
+
+TEST(Cli, CtrlCDuringTheConnectSendsNoRequest) {
+    // A listener whose queue of connections is full: a connect to it waits until there is
+    // room again (the system drops its first attempt and tries again a second later).
+    const CSocketLibrary library;
+    std::string error;
+    CPortableSocket listener = CPortableSocket::Listen("127.0.0.1", 0, error);
+    ASSERT_TRUE(listener.IsOpen()) << error;
+    const std::uint16_t port = listener.LocalPort();
+    std::vector<CPortableSocket> queued;
+    ConnectFailure failure = ConnectFailure::None;
+    for (;;) {
+        CPortableSocket client = CPortableSocket::Connect("127.0.0.1", port, 300, failure, error);
+        if (!client.IsOpen()) {
+            break;
+        }
+        queued.push_back(std::move(client));
+        ASSERT_LT(queued.size(), 64u) << "the queue never fills";
+    }
+    if (failure != ConnectFailure::TimedOut) {
+        GTEST_SKIP() << "this system refuses a connect to a full queue: " << error;
+    }
+
+    std::future<CliRun> run = RunCliAside({"--connect-timeout", "10000", "127.0.0.1", "-p",
+                                           std::to_string(port), "write", "3", "out", "high"});
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    RequestCliStop();
+    // Room for the program's connect, which now goes through behind the test's own: it must
+    // send nothing on it before it closes.
+    std::string peer;
+    CPortableSocket device;
+    for (std::size_t accepted = 0; accepted <= queued.size();) {
+        SocketWait wait{&listener, true, false};
+        ASSERT_GT(WaitForSockets(std::span<SocketWait>(&wait, 1), 10000), 0);
+        device = listener.Accept(peer);
+        accepted += device.IsOpen() ? 1 : 0;
+    }
+    const CliRun result = Finish(run, std::chrono::milliseconds(10000));
+    SocketWait wait{&device, true, false};
+    WaitForSockets(std::span<SocketWait>(&wait, 1), 2000);
+    std::uint8_t request[64];
+    std::size_t received = 0;
+    EXPECT_EQ(device.Receive(request, sizeof request, received), SocketIo::Closed)
+        << received << " bytes received";
+    EXPECT_EQ(result.m_nStatus, 130);
+    EXPECT_EQ(result.m_strErr, "kelvane-cli: interrupted before every command was answered\n");
+}
+
+// Busy for a while, without sleeping (a short sleep is no sleep at all on some systems).
+void Busy(std::chrono::microseconds time) {
+    const auto end = std::chrono::steady_clock::now() + time;
+    while (std::chrono::steady_clock::now() < end) {
+    }
+}
+
+// A wake target that takes its time, and counts the wakes that reach it after its owner has
+// let it go.
+struct CSlowWake {
+    std::atomic<bool> m_bReleased{false};
+    std::atomic<int> m_nLateWakes{0};
+    void Wake() {
+        Busy(std::chrono::microseconds(1000));
+        if (m_bReleased.load()) {
+            ++m_nLateWakes;
+        }
+    }
+};
+
+TEST(CliStop, NoCtrlCReachesTheWakeAfterItIsDetached) {
+    // Ctrl+C after Ctrl+C from a thread of its own, as Windows runs its handler, while runs
+    // attach a wake socket and close it again.
+    CCliStop<CSlowWake> stop;
+    std::atomic<bool> done{false};
+    std::thread handler([&] {
+        while (!done.load()) {
+            stop.Request();
+        }
+    });
+    std::array<CSlowWake, 40> wakes;
+    for (CSlowWake& wake : wakes) {
+        stop.Attach(&wake);
+        Busy(std::chrono::microseconds(1500));
+        stop.Detach();
+        wake.m_bReleased = true; // closed by its owner
+    }
+    done = true;
+    handler.join();
+    int late = 0;
+    for (const CSlowWake& wake : wakes) {
+        late += wake.m_nLateWakes.load();
+    }
+    EXPECT_EQ(late, 0);
 }
 
 TEST(Cli, CannotConnectGivesStatus3) {

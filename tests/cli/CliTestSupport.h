@@ -8,7 +8,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <functional>
+#include <future>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -20,18 +22,47 @@ struct CliRun {
     std::string m_strErr;
 };
 
-inline CliRun RunCliWith(const std::vector<std::string>& args) {
+// Runs kelvane-cli with its stdout on out; m_strOut stays empty.
+inline CliRun RunCliInto(std::ostream& out, const std::vector<std::string>& args) {
     std::vector<const char*> argv = {"kelvane-cli"};
     for (const std::string& arg : args) {
         argv.push_back(arg.c_str());
     }
-    std::ostringstream out;
     std::ostringstream err;
     CliRun run;
     run.m_nStatus = RunCli(static_cast<int>(argv.size()), argv.data(), out, err);
-    run.m_strOut = out.str();
     run.m_strErr = err.str();
     return run;
+}
+
+inline CliRun RunCliWith(const std::vector<std::string>& args) {
+    std::ostringstream out;
+    CliRun run = RunCliInto(out, args);
+    run.m_strOut = out.str();
+    return run;
+}
+
+// Runs kelvane-cli on a thread of its own, while the test works the device.
+inline std::future<CliRun> RunCliAside(const std::vector<std::string>& args) {
+    return std::async(std::launch::async, [args] { return RunCliWith(args); });
+}
+
+// The run's result once it has ended; a run still going after limit fails the test and is
+// ended by a Ctrl+C.
+inline CliRun Finish(std::future<CliRun>& run, std::chrono::milliseconds limit) {
+    if (run.wait_for(limit) != std::future_status::ready) {
+        ADD_FAILURE() << "still running after " << limit.count() << " ms";
+        RequestCliStop();
+    }
+    return run.get();
+}
+
+// Ctrl+C after delay, from another thread as on Windows.
+inline std::thread CtrlCAfter(std::chrono::milliseconds delay) {
+    return std::thread([delay] {
+        std::this_thread::sleep_for(delay);
+        RequestCliStop();
+    });
 }
 
 // A simulator on a free loopback port; log receives its console text (read it after Stop).
@@ -56,13 +87,28 @@ private:
     bool m_bStarted = false;
 };
 
+// The one place where these tests change an input of the device: once the device has
+// received afterRequests requests, waits delay and sets dio to value, on a thread of its own.
+inline std::thread ChangeInputLater(CDeviceSimulator& device, std::size_t afterRequests,
+                                    std::chrono::milliseconds delay, int dio, DioModeState value) {
+    return std::thread([&device, afterRequests, delay, dio, value] {
+        if (device.WaitForRequests(afterRequests, std::chrono::seconds(10))) {
+            std::this_thread::sleep_for(delay);
+            device.SetDio(dio, value.mode, value.state);
+        }
+    });
+}
+
 // Accepts one client on address and answers each request frame (cut by its length byte)
-// with what answer gives for it.
+// with what answer gives for it; then, when later is given, waits laterDelay and sends what
+// later gives for it.
 class CScriptedPeer {
 public:
     using Answer = std::function<std::vector<std::uint8_t>(const std::vector<std::uint8_t>&)>;
 
-    CScriptedPeer(const std::string& address, Answer answer) : m_answer(std::move(answer)) {
+    CScriptedPeer(const std::string& address, Answer answer, Answer later = {},
+                  std::chrono::milliseconds laterDelay = {})
+        : m_answer(std::move(answer)), m_later(std::move(later)), m_laterDelay(laterDelay) {
         std::string error;
         m_listen = CPortableSocket::Listen(address, 0, error);
         if (m_listen.IsOpen()) {
@@ -111,12 +157,19 @@ private:
                 const std::vector<std::uint8_t> reply = m_answer(frame);
                 std::size_t sent = 0;
                 client.Send(reply.data(), reply.size(), sent);
+                if (m_later) {
+                    std::this_thread::sleep_for(m_laterDelay);
+                    const std::vector<std::uint8_t> more = m_later(frame);
+                    client.Send(more.data(), more.size(), sent);
+                }
             }
         }
     }
 
     const CSocketLibrary m_library;
     Answer m_answer;
+    Answer m_later;
+    std::chrono::milliseconds m_laterDelay;
     CPortableSocket m_listen;
     std::thread m_thread;
 };

@@ -28,6 +28,14 @@ TEST(LogHandOff, KeepsAtLeastWhatThePaneCouldShowAndSaysWhenItDroppedTheRest) {
     EXPECT_EQ(taken, Line(95) + Line(96) + Line(97) + Line(98) + Line(99));
     EXPECT_TRUE(log.Empty());
 
+    // What is kept is just enough: when the newest appends fill the pane exactly, no older
+    // one stays.
+    for (int i = 0; i < 10; ++i)
+        log.Append(std::string(9, static_cast<char>('a' + i)) + "\n"); // 10 characters each
+    EXPECT_EQ(log.Chars(), 40u);
+    EXPECT_TRUE(log.Take(taken, 1000));
+    EXPECT_EQ(taken.front(), 'g');
+
     // A take of a few characters takes whole appends, at least one; the rest follows in order.
     log.Append(Line(1));
     log.Append(Line(2));
@@ -60,4 +68,11 @@ TEST(LogHandOff, APrefixStartsEveryLineButNotTheRestOfAnOpenOne) {
     log.Take(taken, 1000);
     EXPECT_EQ(taken, "12:00:00.001 < 01\r\n12:00:00.001   02\r\n12:00:00.002 >Disconnected\r\n"
                      "plain\r\n");
+
+    // A Clear after an open line: what follows starts a line of its own, with its time.
+    append(">", "12:00:00.004 ");
+    log.Clear();
+    append("Connected\r\n", "12:00:00.005 ");
+    log.Take(taken, 1000);
+    EXPECT_EQ(taken, "12:00:00.005 Connected\r\n");
 }

@@ -98,6 +98,53 @@ TEST(DioFrameReader, HandsOverPayloadPiecesInPlaceAndCopiesOnlyASplitFrame) {
     EXPECT_EQ(frames[1], (Bytes{0x01, 0x02, 0x00, 0x03, 0x04, 0x01, 0x00}));
 }
 
+namespace {
+
+std::vector<Bytes> FramesInChunks(const Bytes& stream, std::size_t chunk) {
+    CDioFrameReader reader;
+    std::vector<Bytes> frames;
+    for (std::size_t pos = 0; pos < stream.size(); pos += chunk) {
+        reader.ReadFrames(
+            stream.data() + pos, std::min(chunk, stream.size() - pos),
+            [&](const DioFrameView& frame) { frames.push_back(DioFrameBytes(frame)); });
+    }
+    return frames;
+}
+
+} // namespace
+
+TEST(DioFrameReader, AnyChunkingGivesTheSameFramesByTheirLengthBytes) {
+    // A read, an empty frame, a frame of an unknown code and bad fixed bytes (still 2 payload
+    // bytes long), a write and a 255-byte frame.
+    Bytes stream = {0x01, 0x02, 0x00, 0x01, 0x03, 0x01, 0x02, 0x00, 0x00, 0x07, 0x99,
+                    0x99, 0x02, 0x01, 0x02, 0x02, 0x02, 0x00, 0x03, 0x00, 0x01, 0x01};
+    Bytes longFrame = {0x06, 0x02, 0x00, 0xFF};
+    longFrame.resize(4 + 255, 0x01);
+    stream.insert(stream.end(), longFrame.begin(), longFrame.end());
+    const std::vector<Bytes> expected = {{0x01, 0x02, 0x00, 0x01, 0x03},
+                                         {0x01, 0x02, 0x00, 0x00},
+                                         {0x07, 0x99, 0x99, 0x02, 0x01, 0x02},
+                                         {0x02, 0x02, 0x00, 0x03, 0x00, 0x01, 0x01},
+                                         longFrame};
+    for (const std::size_t chunk : {stream.size(), std::size_t{1}, std::size_t{2}, std::size_t{3},
+                                    std::size_t{5}, std::size_t{7}, std::size_t{100}}) {
+        SCOPED_TRACE(chunk);
+        EXPECT_EQ(FramesInChunks(stream, chunk), expected);
+    }
+}
+
+TEST(DioFrameReader, AStrayByteShiftsTheFramingUntilALengthByteRealignsIt) {
+    // The stray 0x09 makes "09 01 02 00" a frame of length 0; the next header then starts at
+    // "01 03 ..." and its length byte (0x05) swallows what follows; the good read after
+    // that is framed as sent.
+    const Bytes stream = {0x09, 0x01, 0x02, 0x00, 0x01, 0x03, 0x00, 0x05, 0xAA,
+                          0xBB, 0xCC, 0xDD, 0xEE, 0x01, 0x02, 0x00, 0x01, 0x04};
+    EXPECT_EQ(FramesInChunks(stream, stream.size()),
+              (std::vector<Bytes>{{0x09, 0x01, 0x02, 0x00},
+                                  {0x01, 0x03, 0x00, 0x05, 0xAA, 0xBB, 0xCC, 0xDD, 0xEE},
+                                  {0x01, 0x02, 0x00, 0x01, 0x04}}));
+}
+
 TEST(DioCommand, TheTableSaysWhatEachRequestAndItsAnswerCarry) {
     const DioCommand& singleRead = *FindDioCommand(DIO_CMD_SINGLE_READ);
     const DioCommand& singleWrite = *FindDioCommand(DIO_CMD_SINGLE_WRITE);

@@ -200,6 +200,31 @@ TEST(TrafficDump, AppendsTheSameTextAfterWhatIsThere) {
     EXPECT_EQ(log, expected);
 }
 
+TEST(LogTime, EveryHourMinuteAndSecondByValue) {
+    for (int hour = 0; hour < 24; ++hour) {
+        const std::string expected = (hour < 10 ? "0" : "") + std::to_string(hour) + ":00:00.000 ";
+        EXPECT_EQ(FormatLogTime(hour, 0, 0, 0), expected);
+    }
+    EXPECT_EQ(FormatLogTime(13, 7, 42, 5), "13:07:42.005 ");
+    EXPECT_EQ(FormatLogTime(23, 59, 60, 999), "23:59:60.999 "); // a leap second
+    EXPECT_EQ(FormatLogTime(10, 10, 10, 10), "10:10:10.010 ");
+    EXPECT_EQ(FormatLogTime(19, 45, 30, 100), "19:45:30.100 ");
+    // Out of range: brought into it.
+    EXPECT_EQ(FormatLogTime(24, 60, 61, 1000), "00:00:00.000 ");
+    EXPECT_EQ(FormatLogTime(-1, -1, -1, -1), "23:59:60.999 ");
+
+    // A moment of the clock keeps its seconds and milliseconds in any time zone that is whole
+    // minutes off, also just before 1970 (which Windows' local time does not reach).
+    using std::chrono::milliseconds;
+    using std::chrono::system_clock;
+    EXPECT_EQ(FormatLocalLogTime(system_clock::time_point(milliseconds(61250))).substr(6),
+              "01.250 ");
+#ifndef _WIN32
+    EXPECT_EQ(FormatLocalLogTime(system_clock::time_point(milliseconds(-1500))).substr(6),
+              "58.500 ");
+#endif
+}
+
 TEST(TrafficDump, LinePrefixStartsEveryLineAndTheBareMark) {
     const std::string time = FormatLogTime(9, 5, 7, 42);
     EXPECT_EQ(time, "09:05:07.042 ");

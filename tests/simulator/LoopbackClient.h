@@ -3,6 +3,7 @@
 #pragma once
 
 #include "connection/PortableSocket.h"
+#include "protocol/DioFrameReader.h"
 
 #include <algorithm>
 #include <chrono>
@@ -90,6 +91,25 @@ public:
         return SocketIo::Done;
     }
 
+    bool SendText(const std::string& text) {
+        return Send(std::vector<std::uint8_t>(text.begin(), text.end()));
+    }
+
+    // Receives until a whole line is in and takes it off what was received, without its line
+    // end; "" when none came in time.
+    std::string TakeLine(std::chrono::milliseconds timeout = DEADLINE) {
+        const auto hasLine = [](const std::vector<std::uint8_t>& b) {
+            return std::find(b.begin(), b.end(), '\n') != b.end();
+        };
+        if (ReceiveUntil(hasLine, timeout) != SocketIo::Done) {
+            return {};
+        }
+        const auto end = std::find(m_vecReceived.begin(), m_vecReceived.end(), '\n');
+        std::string line(m_vecReceived.begin(), end);
+        m_vecReceived.erase(m_vecReceived.begin(), end + 1);
+        return line;
+    }
+
     // Receives until count bytes in all have arrived.
     SocketIo ReceiveBytes(std::size_t count) {
         return ReceiveUntil(
@@ -134,3 +154,12 @@ private:
     std::vector<std::uint8_t> m_vecReceived;
     std::size_t m_nReadLimit = 65536;
 };
+
+// The frames in a stream, each whole, as any reader of the protocol cuts them.
+inline std::vector<std::vector<std::uint8_t>> SplitFrames(const std::vector<std::uint8_t>& stream) {
+    CDioFrameReader reader;
+    std::vector<std::vector<std::uint8_t>> frames;
+    reader.ReadFrames(stream.data(), stream.size(),
+                      [&](const DioFrameView& frame) { frames.push_back(DioFrameBytes(frame)); });
+    return frames;
+}

@@ -8,11 +8,13 @@ namespace {
 using std::chrono::milliseconds;
 using Bytes = std::vector<std::uint8_t>;
 
-SimOutgoing Frame(Bytes bytes, std::vector<std::size_t> pieces, SimClock::time_point due) {
+SimOutgoing Frame(Bytes bytes, std::vector<std::size_t> pieces, SimClock::time_point due,
+                  milliseconds gap = milliseconds(0)) {
     SimOutgoing frame;
     frame.m_vecBytes = std::move(bytes);
     frame.m_vecPieces = std::move(pieces);
     frame.m_timeDue = due;
+    frame.m_pieceGap = gap;
     return frame;
 }
 
@@ -33,8 +35,8 @@ TEST(SimulatorOutputQueue, HoldsAFrameUntilItIsDue) {
 
 TEST(SimulatorOutputQueue, SendsPiecesWithTheGapBetweenThem) {
     const SimClock::time_point t0 = SimClock::now();
-    COutputQueue queue(milliseconds(10));
-    queue.Push(Frame({1, 2, 3, 4, 5}, {2, 3}, t0));
+    COutputQueue queue;
+    queue.Push(Frame({1, 2, 3, 4, 5}, {2, 3}, t0, milliseconds(10)));
     EXPECT_TRUE(queue.IsFrontUnsent());
     EXPECT_EQ(AsBytes(queue.Ready(t0)), (Bytes{1, 2}));
     EXPECT_FALSE(queue.Consume(2, t0));
@@ -48,11 +50,26 @@ TEST(SimulatorOutputQueue, SendsPiecesWithTheGapBetweenThem) {
     EXPECT_TRUE(queue.IsEmpty());
 }
 
+TEST(SimulatorOutputQueue, AFrameQueuedBehindAHalfSentOneDoesNotRestartIt) {
+    const SimClock::time_point t0 = SimClock::now();
+    COutputQueue queue;
+    queue.Push(Frame({1, 2, 3, 4, 5}, {2, 3}, t0));
+    EXPECT_FALSE(queue.Consume(2, t0)); // the first piece
+    queue.Push(Frame({9}, {}, t0));
+    EXPECT_EQ(AsBytes(queue.Ready(t0)), (Bytes{3, 4, 5}));
+    EXPECT_FALSE(queue.Consume(1, t0)); // part of a piece
+    queue.Push(Frame({8}, {}, t0));
+    EXPECT_FALSE(queue.IsFrontUnsent());
+    EXPECT_EQ(AsBytes(queue.Ready(t0)), (Bytes{4, 5}));
+    EXPECT_TRUE(queue.Consume(2, t0));
+    EXPECT_EQ(AsBytes(queue.Ready(t0)), (Bytes{9}));
+}
+
 TEST(SimulatorOutputQueue, FramesLeaveInOrderEachWhole) {
     const SimClock::time_point t0 = SimClock::now();
-    COutputQueue queue(milliseconds(100));
-    queue.Push(Frame({1, 1}, {1, 1}, t0));
-    queue.Push(Frame({2}, {}, t0));
+    COutputQueue queue;
+    queue.Push(Frame({1, 1}, {1, 1}, t0, milliseconds(100)));
+    queue.Push(Frame({2}, {}, t0, milliseconds(100)));
     queue.Push(Frame({}, {}, t0)); // nothing to send: dropped
     EXPECT_EQ(queue.Count(), 2u);
     EXPECT_FALSE(queue.Consume(1, t0));

@@ -30,6 +30,8 @@ TEST(SimulatorOptions, DefaultsWithoutArguments) {
     EXPECT_EQ(options.m_strAddress, "127.0.0.1");
     EXPECT_EQ(options.m_nPort, 5001);
     EXPECT_EQ(options.m_nDioCount, 9);
+    EXPECT_EQ(options.m_nMaxClients, 16);
+    EXPECT_EQ(options.m_nControlPort, -1); // no control port
     EXPECT_EQ(options.m_nReplyDelayMs, 0);
     EXPECT_EQ(options.m_split, ReplySplit::Whole);
     EXPECT_EQ(options.m_nJunkFrames, 0);
@@ -66,6 +68,13 @@ TEST(SimulatorOptions, ReadsEveryOptionInBothForms) {
     EXPECT_EQ(options.m_vecToggleDios, (std::vector<int>{0, 4, 5, 6}));
     EXPECT_EQ(options.m_nToggleMs, 20);
     EXPECT_TRUE(options.m_bQuiet);
+
+    ASSERT_TRUE(Parse({"--max-clients=1024", "--control", "0", "--control-address=0.0.0.0"},
+                      options, error))
+        << error;
+    EXPECT_EQ(options.m_nMaxClients, 1024);
+    EXPECT_EQ(options.m_nControlPort, 0);
+    EXPECT_EQ(options.m_strControlAddress, "0.0.0.0");
 
     ASSERT_TRUE(Parse({"--close-after=3", "--split=bytes"}, options, error));
     EXPECT_EQ(options.m_end, ConnectionEnd::Close);
@@ -110,6 +119,9 @@ TEST(SimulatorOptions, EachBadValueHasItsOwnError) {
         {{"--toggle", "3", "--dios", "3"}, "--toggle: DIO 3 is beyond the last DIO (2)"},
         {{"--toggle-ms", "0"}, "--toggle-ms: '0' is not a whole number from 1 to 86400000"},
         {{"--port"}, "--port needs a value"},
+        {{"--max-clients", "1025"}, "--max-clients: '1025' is not a whole number from 1 to 1024"},
+        {{"--control", "65536"}, "--control: '65536' is not a whole number from 0 to 65535"},
+        {{"--control-address", "0.0.0.0"}, "--control-address needs --control"},
         {{"--quiet=yes"}, "--quiet takes no value"},
         {{"--help=1"}, "--help takes no value"},
         {{"--verbose"}, "unknown option '--verbose'"},

@@ -9,28 +9,27 @@
 #include <set>
 
 TEST(SimulatorShaper, CutsWholeOrByteByByte) {
-    CTrafficShaper whole(ReplySplit::Whole, 1);
-    EXPECT_EQ(whole.Cut(7), (std::vector<std::size_t>{7}));
-    CTrafficShaper bytes(ReplySplit::Bytes, 1);
-    EXPECT_EQ(bytes.Cut(5), (std::vector<std::size_t>{1, 1, 1, 1, 1}));
-    EXPECT_TRUE(bytes.Cut(0).empty());
+    CTrafficShaper shaper(1);
+    EXPECT_EQ(shaper.Cut(ReplySplit::Whole, 7), (std::vector<std::size_t>{7}));
+    EXPECT_EQ(shaper.Cut(ReplySplit::Bytes, 5), (std::vector<std::size_t>{1, 1, 1, 1, 1}));
+    EXPECT_TRUE(shaper.Cut(ReplySplit::Bytes, 0).empty());
 }
 
 TEST(SimulatorShaper, RandomPiecesCoverTheFrameAndRepeatForASeed) {
-    CTrafficShaper first(ReplySplit::Random, 42);
-    CTrafficShaper second(ReplySplit::Random, 42);
-    CTrafficShaper other(ReplySplit::Random, 43);
+    CTrafficShaper first(42);
+    CTrafficShaper second(42);
+    CTrafficShaper other(43);
     std::set<std::size_t> pieceCounts;
     bool otherDiffers = false;
     for (int i = 0; i < 200; ++i) {
         const std::size_t length = 1 + static_cast<std::size_t>(i % 20);
-        const std::vector<std::size_t> pieces = first.Cut(length);
+        const std::vector<std::size_t> pieces = first.Cut(ReplySplit::Random, length);
         EXPECT_EQ(std::accumulate(pieces.begin(), pieces.end(), std::size_t{0}), length);
         for (const std::size_t piece : pieces) {
             EXPECT_GE(piece, 1u);
         }
-        EXPECT_EQ(second.Cut(length), pieces);
-        otherDiffers = otherDiffers || other.Cut(length) != pieces;
+        EXPECT_EQ(second.Cut(ReplySplit::Random, length), pieces);
+        otherDiffers = otherDiffers || other.Cut(ReplySplit::Random, length) != pieces;
         if (length == 7) {
             pieceCounts.insert(pieces.size());
         }
@@ -41,7 +40,7 @@ TEST(SimulatorShaper, RandomPiecesCoverTheFrameAndRepeatForASeed) {
 }
 
 TEST(SimulatorShaper, JunkFramesAreSkippedWholeByTheProgram) {
-    CTrafficShaper shaper(ReplySplit::Whole, 5);
+    CTrafficShaper shaper(5);
     std::set<int> codes;
     for (int i = 0; i < 500; ++i) {
         const std::vector<std::uint8_t> junk = shaper.MakeJunkFrame();

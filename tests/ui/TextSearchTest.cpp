@@ -13,9 +13,17 @@ TEST(TextSearch, FindsDownAndUpWithCaseAndWholeWordsAndNeverWraps) {
     EXPECT_EQ(FindInText(text, "01 02", text.size(), up), 28u);
     EXPECT_EQ(FindInText(text, "01 02", 28, up), 2u); // ends at or before the selection's start
     EXPECT_EQ(FindInText(text, "01 02", 6, up), std::nullopt);
+    // A match at the very start that ends just where an upward search starts is found; one
+    // that would end a character later is not.
+    EXPECT_EQ(FindInText(text, "< 01", 4, up), 0u);
+    EXPECT_EQ(FindInText(text, "< 01", 3, up), std::nullopt);
+    EXPECT_EQ(FindInText(text, text, text.size(), up), 0u);
 
     // Case: "ab" matches Ab, ab and AB unless the case must match.
     EXPECT_EQ(FindInText(text, "ab", 0, down), 13u);
+    // Every letter from A to Z folds, and only letters: '@' and '[' beside them do not.
+    EXPECT_EQ(FindInText("@[ AZ", "az", 0, down), 3u);
+    EXPECT_EQ(FindInText("`{ @[", "@[", 0, down), 3u);
     TextSearch matchCase;
     matchCase.bMatchCase = true;
     EXPECT_EQ(FindInText(text, "AB", 0, matchCase), 19u);

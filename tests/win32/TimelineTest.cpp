@@ -236,8 +236,8 @@ TEST(Timeline, AReplySeenInItsRowIsWhatTheTimelineShowsAndExports) {
         {{0x01, 0x02, 0x00, 0x03, 0x02, 0x00, 0x00}, "DIO2 Input Low"}};
     for (const auto& [bytes, shown] : replies) {
         ASSERT_TRUE(peer.Send(bytes));
-        ASSERT_TRUE(
-            WaitUntil([&] { return h.Row(2) == std::make_pair(int(bytes[5]), int(bytes[6])); }));
+        const std::pair<int, int> sent(bytes[5], bytes[6]);
+        ASSERT_TRUE(WaitUntil([&] { return h.Row(2) == sent; }));
         // The cursor stands at the start of a pixel column: the one after the moment the row
         // showed the value, once the view (which follows the present) has come that far.
         const TimelineState state = State(h);

@@ -6,8 +6,13 @@
 
 namespace {
 
+// The header, with room for the payload behind it.
 std::vector<std::uint8_t> Header(std::uint8_t code, std::size_t payloadLength) {
-    return {code, DIO_FRAME_FIXED1, DIO_FRAME_FIXED2, static_cast<std::uint8_t>(payloadLength)};
+    std::vector<std::uint8_t> frame;
+    frame.reserve(DIO_FRAME_HEADER_SIZE + payloadLength);
+    frame.assign(
+        {code, DIO_FRAME_FIXED1, DIO_FRAME_FIXED2, static_cast<std::uint8_t>(payloadLength)});
+    return frame;
 }
 
 SimReply Answer(std::uint8_t code, std::uint8_t status, std::string note) {
@@ -36,11 +41,10 @@ std::string RangeText(int start, int end) {
     return "DIOs " + std::to_string(start) + " to " + std::to_string(end);
 }
 
-SimReply SingleRead(CDioDevice& device, std::span<const std::uint8_t> payload) {
-    if (payload.size() != 1) {
-        return Refuse(DIO_CMD_SINGLE_READ, SIM_STATUS_BAD_LENGTH,
-                      std::to_string(payload.size()) + " payload bytes, 1 expected");
-    }
+// Each handler gets a payload whose length its command's request shape allows (a range
+// write's at least its range) and checks the rest.
+
+SimReply SingleRead(CDioDevice& device, std::span<const std::uint8_t> payload, bool describe) {
     const int dio = payload[0];
     if (!device.IsValidDio(dio)) {
         return Refuse(DIO_CMD_SINGLE_READ, SIM_STATUS_BAD_DIO, DioText(device, dio));
@@ -48,16 +52,14 @@ SimReply SingleRead(CDioDevice& device, std::span<const std::uint8_t> payload) {
     const DioModeState value = device.Get(dio);
     SimReply reply;
     reply.m_vecBytes = EncodeDioReport(dio, value.mode, value.state);
-    reply.m_strNote = "read DIO " + std::to_string(dio) + ": " + DioModeWord(value.mode) + ", " +
-                      DioStateWord(value.state);
+    if (describe) {
+        reply.m_strNote = "read DIO " + std::to_string(dio) + ": " + DioModeWord(value.mode) +
+                          ", " + DioStateWord(value.state);
+    }
     return reply;
 }
 
-SimReply SingleWrite(CDioDevice& device, std::span<const std::uint8_t> payload) {
-    if (payload.size() != 3) {
-        return Refuse(DIO_CMD_SINGLE_WRITE, SIM_STATUS_BAD_LENGTH,
-                      std::to_string(payload.size()) + " payload bytes, 3 expected");
-    }
+SimReply SingleWrite(CDioDevice& device, std::span<const std::uint8_t> payload, bool describe) {
     const int dio = payload[0];
     const int mode = payload[1];
     const int state = payload[2];
@@ -70,8 +72,9 @@ SimReply SingleWrite(CDioDevice& device, std::span<const std::uint8_t> payload) 
     }
     device.Set(dio, mode, state);
     return Answer(DIO_CMD_SINGLE_WRITE, SIM_STATUS_OK,
-                  "wrote DIO " + std::to_string(dio) + ": " + DioModeWord(mode) + ", " +
-                      DioStateWord(state));
+                  describe ? "wrote DIO " + std::to_string(dio) + ": " + DioModeWord(mode) + ", " +
+                                 DioStateWord(state)
+                           : std::string());
 }
 
 // Checks a range's start and end against each other and the device; status OK when usable.
@@ -87,11 +90,7 @@ std::uint8_t CheckRange(const CDioDevice& device, int start, int end, std::strin
     return SIM_STATUS_OK;
 }
 
-SimReply MultiRead(CDioDevice& device, std::span<const std::uint8_t> payload) {
-    if (payload.size() != 2) {
-        return Refuse(DIO_CMD_MULTI_READ, SIM_STATUS_BAD_LENGTH,
-                      std::to_string(payload.size()) + " payload bytes, 2 expected");
-    }
+SimReply MultiRead(CDioDevice& device, std::span<const std::uint8_t> payload, bool describe) {
     const int start = payload[0];
     const int end = payload[1];
     std::string detail;
@@ -112,15 +111,13 @@ SimReply MultiRead(CDioDevice& device, std::span<const std::uint8_t> payload) {
         reply.m_vecBytes.push_back(static_cast<std::uint8_t>(value.mode));
         reply.m_vecBytes.push_back(static_cast<std::uint8_t>(value.state));
     }
-    reply.m_strNote = "read " + RangeText(start, end);
+    if (describe) {
+        reply.m_strNote = "read " + RangeText(start, end);
+    }
     return reply;
 }
 
-SimReply MultiWrite(CDioDevice& device, std::span<const std::uint8_t> payload) {
-    if (payload.size() < 2) {
-        return Refuse(DIO_CMD_MULTI_WRITE, SIM_STATUS_BAD_LENGTH,
-                      std::to_string(payload.size()) + " payload bytes, at least 2 expected");
-    }
+SimReply MultiWrite(CDioDevice& device, std::span<const std::uint8_t> payload, bool describe) {
     const int start = payload[0];
     const int end = payload[1];
     std::string detail;
@@ -129,10 +126,11 @@ SimReply MultiWrite(CDioDevice& device, std::span<const std::uint8_t> payload) {
         return Refuse(DIO_CMD_MULTI_WRITE, status, detail);
     }
     const std::size_t count = static_cast<std::size_t>(end - start + 1);
-    if (payload.size() != 2 * count + 2) {
+    const int expected = DioRequestPayloadLength(*FindDioCommand(DIO_CMD_MULTI_WRITE), payload);
+    if (payload.size() != static_cast<std::size_t>(expected)) {
         return Refuse(DIO_CMD_MULTI_WRITE, SIM_STATUS_BAD_LENGTH,
                       std::to_string(payload.size()) + " payload bytes, " +
-                          std::to_string(2 * count + 2) + " expected for " + RangeText(start, end));
+                          std::to_string(expected) + " expected for " + RangeText(start, end));
     }
     const std::span<const std::uint8_t> pairs = payload.subspan(2);
     // All or nothing: one bad value refuses the whole write.
@@ -146,12 +144,60 @@ SimReply MultiWrite(CDioDevice& device, std::span<const std::uint8_t> payload) {
     for (std::size_t k = 0; k < count; ++k) {
         device.Set(start + static_cast<int>(k), pairs[2 * k], pairs[2 * k + 1]);
     }
-    return Answer(DIO_CMD_MULTI_WRITE, SIM_STATUS_OK, "wrote " + RangeText(start, end));
+    return Answer(DIO_CMD_MULTI_WRITE, SIM_STATUS_OK,
+                  describe ? "wrote " + RangeText(start, end) : std::string());
+}
+
+using RequestHandler = SimReply (*)(CDioDevice&, std::span<const std::uint8_t> payload,
+                                    bool describe);
+
+struct ServedCommand {
+    std::uint8_t m_nCode;
+    RequestHandler m_pHandler;
+};
+
+// The handler of each command of the table.
+constexpr ServedCommand SERVED[] = {{DIO_CMD_SINGLE_READ, SingleRead},
+                                    {DIO_CMD_SINGLE_WRITE, SingleWrite},
+                                    {DIO_CMD_MULTI_READ, MultiRead},
+                                    {DIO_CMD_MULTI_WRITE, MultiWrite}};
+
+constexpr RequestHandler HandlerFor(std::uint8_t code) {
+    for (const ServedCommand& served : SERVED) {
+        if (served.m_nCode == code) {
+            return served.m_pHandler;
+        }
+    }
+    return nullptr;
+}
+
+constexpr bool EveryCommandIsServed() {
+    for (const DioCommand& command : DIO_COMMANDS) {
+        if (HandlerFor(command.m_nCode) == nullptr) {
+            return false;
+        }
+    }
+    return true;
+}
+static_assert(EveryCommandIsServed(), "each command of the table has its handler");
+
+// The payload length the command's request shape allows, before the payload is looked at: a
+// fixed length, or at least the range for a range-shaped one; the error detail otherwise.
+bool HasRequestLength(const DioCommand& command, std::size_t length, std::string& detail) {
+    const DioPayloadSize& size = command.m_request;
+    const bool fixed = size.m_shape == DioPayloadShape::Fixed;
+    const std::size_t least = fixed ? size.m_nFixed : 2;
+    if (fixed ? length == least : length >= least) {
+        return true;
+    }
+    detail = std::to_string(length) + " payload bytes, " + (fixed ? "" : "at least ") +
+             std::to_string(least) + " expected";
+    return false;
 }
 
 } // namespace
 
-SimReply HandleDioRequest(CDioDevice& device, std::span<const std::uint8_t> frame) {
+SimReply HandleDioRequest(CDioDevice& device, std::span<const std::uint8_t> frame, bool describe) {
     if (frame.empty()) {
         return Refuse(0, SIM_STATUS_BAD_LENGTH, "empty frame");
     }
@@ -160,8 +206,8 @@ SimReply HandleDioRequest(CDioDevice& device, std::span<const std::uint8_t> fram
         frame.size() != static_cast<std::size_t>(DIO_FRAME_HEADER_SIZE) + frame[3]) {
         return Refuse(code, SIM_STATUS_BAD_LENGTH, "incomplete frame");
     }
-    if (code != DIO_CMD_SINGLE_READ && code != DIO_CMD_SINGLE_WRITE && code != DIO_CMD_MULTI_READ &&
-        code != DIO_CMD_MULTI_WRITE) {
+    const DioCommand* command = FindDioCommand(code);
+    if (command == nullptr) {
         return Refuse(code, SIM_STATUS_UNKNOWN_CODE, "code " + std::to_string(code));
     }
     if (frame[1] != DIO_FRAME_FIXED1 || frame[2] != DIO_FRAME_FIXED2) {
@@ -169,16 +215,11 @@ SimReply HandleDioRequest(CDioDevice& device, std::span<const std::uint8_t> fram
                       "fixed bytes " + std::to_string(frame[1]) + " " + std::to_string(frame[2]));
     }
     const std::span<const std::uint8_t> payload = frame.subspan(DIO_FRAME_HEADER_SIZE);
-    switch (code) {
-    case DIO_CMD_SINGLE_READ:
-        return SingleRead(device, payload);
-    case DIO_CMD_SINGLE_WRITE:
-        return SingleWrite(device, payload);
-    case DIO_CMD_MULTI_READ:
-        return MultiRead(device, payload);
-    default:
-        return MultiWrite(device, payload);
+    std::string detail;
+    if (!HasRequestLength(*command, payload.size(), detail)) {
+        return Refuse(code, SIM_STATUS_BAD_LENGTH, detail);
     }
+    return HandlerFor(code)(device, payload, describe);
 }
 
 std::vector<std::uint8_t> EncodeDioReport(int dio, int mode, int state) {

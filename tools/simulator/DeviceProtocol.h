@@ -21,7 +21,7 @@
 #include <vector>
 
 constexpr std::uint8_t SIM_STATUS_OK = 0x00;
-constexpr std::uint8_t SIM_STATUS_UNKNOWN_CODE = 0x02;   // code other than 1, 2, 5, 6
+constexpr std::uint8_t SIM_STATUS_UNKNOWN_CODE = 0x02;   // a code that is no command's
 constexpr std::uint8_t SIM_STATUS_BAD_HEADER = 0x03;     // fixed bytes other than 02 00
 constexpr std::uint8_t SIM_STATUS_BAD_LENGTH = 0x04;     // payload length wrong for the request
 constexpr std::uint8_t SIM_STATUS_BAD_RANGE = 0x05;      // range start above its end
@@ -38,8 +38,10 @@ struct SimReply {
     std::string m_strNote; // what was done, or why not, for the console
 };
 
-// Serves one whole request frame (as cut by CRequestFramer) against the device.
-SimReply HandleDioRequest(CDioDevice& device, std::span<const std::uint8_t> frame);
+// Serves one whole request frame against the device. describe: say in m_strNote what was
+// done (an answer to a request the device cannot serve always says why).
+SimReply HandleDioRequest(CDioDevice& device, std::span<const std::uint8_t> frame,
+                          bool describe = true);
 
 // The frame a device sends to report one DIO: 01 02 00 03 dio mode state.
 std::vector<std::uint8_t> EncodeDioReport(int dio, int mode, int state);

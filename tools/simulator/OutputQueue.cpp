@@ -43,6 +43,10 @@ std::size_t COutputQueue::GatherWhole(SimClock::time_point now, std::size_t maxB
     if (!IsFrontUnsent()) {
         return 0;
     }
+    // One frame alone is sent from where it is.
+    if (m_frames.size() < 2) {
+        return m_frames.empty() || m_frames.front().m_timeDue > now ? 0 : 1;
+    }
     std::size_t count = 0;
     for (const SimOutgoing& frame : m_frames) {
         if (frame.m_vecPieces.size() != 1 || frame.m_timeDue > now ||
@@ -68,7 +72,7 @@ bool COutputQueue::Consume(std::size_t count, SimClock::time_point now) {
         // The next piece of the same frame, after the gap.
         ++m_nPiece;
         m_nPieceEnd += front.m_vecPieces[m_nPiece];
-        m_timePieceDue = now + m_pieceGap;
+        m_timePieceDue = now + front.m_pieceGap;
         return false;
     }
     m_frames.pop_front();

@@ -1,7 +1,7 @@
 // The frames waiting to be sent to the client, in order, each whole before the next begins.
 //
 // A frame may not leave before its due time (the answer delay), goes out in the pieces it was
-// cut into, and waits the piece gap between two of its pieces. The socket may take less than a
+// cut into, and waits its piece gap between two of its pieces. The socket may take less than a
 // piece; the rest goes next time.
 #pragma once
 
@@ -30,15 +30,13 @@ struct SimOutgoing {
     std::vector<std::uint8_t> m_vecBytes;
     std::vector<std::size_t> m_vecPieces; // piece sizes, summing to the frame's size
     SimFrameKind m_kind = SimFrameKind::Reply;
-    std::string m_strNote;            // shown on the console with the frame's dump
-    SimClock::time_point m_timeDue{}; // the first byte may not leave earlier
+    std::string m_strNote;                   // shown on the console with the frame's dump
+    SimClock::time_point m_timeDue{};        // the first byte may not leave earlier
+    std::chrono::milliseconds m_pieceGap{0}; // the pause between two of its pieces
 };
 
 class COutputQueue {
 public:
-    explicit COutputQueue(std::chrono::milliseconds pieceGap = std::chrono::milliseconds(0))
-        : m_pieceGap(pieceGap) {}
-
     // An empty piece list means one piece; a frame without bytes is dropped.
     void Push(SimOutgoing frame);
 
@@ -57,7 +55,8 @@ public:
     std::span<const std::uint8_t> Ready(SimClock::time_point now) const;
     // The front frames that may go at now in one send: each due, in one piece and unsent, their
     // bytes together in out, no more than maxBytes unless the first alone is. Returns how many
-    // (0 when the front frame is partly sent or cut into pieces).
+    // (0 when the front frame is partly sent or cut into pieces; out is left alone when only
+    // one frame is queued).
     std::size_t GatherWhole(SimClock::time_point now, std::size_t maxBytes,
                             std::vector<std::uint8_t>& out) const;
     // Records that the first count bytes of Ready() left at now. Returns true when that
@@ -66,7 +65,6 @@ public:
 
 private:
     std::deque<SimOutgoing> m_frames;
-    std::chrono::milliseconds m_pieceGap;
     std::size_t m_nPiece = 0;              // current piece of the front frame
     std::size_t m_nOffset = 0;             // bytes of the front frame already sent
     std::size_t m_nPieceEnd = 0;           // offset where the current piece ends

@@ -3,8 +3,7 @@
 
 #include "protocol/DioCommand.h"
 
-CTrafficShaper::CTrafficShaper(ReplySplit split, std::uint32_t seed)
-    : m_split(split), m_rng(seed) {}
+CTrafficShaper::CTrafficShaper(std::uint32_t seed) : m_rng(seed) {}
 
 std::uint32_t CTrafficShaper::Next(std::uint32_t bound) {
     // The engine's output is fixed by the standard; the distributions' are not, so the
@@ -12,11 +11,11 @@ std::uint32_t CTrafficShaper::Next(std::uint32_t bound) {
     return static_cast<std::uint32_t>(m_rng() % bound);
 }
 
-std::vector<std::size_t> CTrafficShaper::Cut(std::size_t length) {
+std::vector<std::size_t> CTrafficShaper::Cut(ReplySplit split, std::size_t length) {
     if (length == 0) {
         return {};
     }
-    switch (m_split) {
+    switch (split) {
     case ReplySplit::Whole:
         return {length};
     case ReplySplit::Bytes:

@@ -11,11 +11,11 @@
 
 class CTrafficShaper {
 public:
-    CTrafficShaper(ReplySplit split, std::uint32_t seed);
+    explicit CTrafficShaper(std::uint32_t seed);
 
     // The sizes of the pieces a frame of length bytes is sent in (all at least 1, summing to
     // length): one piece, one per byte, or a random cut at each byte boundary with even odds.
-    std::vector<std::size_t> Cut(std::size_t length);
+    std::vector<std::size_t> Cut(ReplySplit split, std::size_t length);
 
     // A frame a client must skip: a code other than 1, 2, 5 and 6, two arbitrary bytes, a
     // length byte of 0 to 8 and that many arbitrary payload bytes.
@@ -25,6 +25,5 @@ private:
     // A number from 0 to bound - 1; the same sequence on every platform for a given seed.
     std::uint32_t Next(std::uint32_t bound);
 
-    ReplySplit m_split;
     std::mt19937 m_rng;
 };

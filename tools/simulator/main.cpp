@@ -7,12 +7,28 @@
 #include <iostream>
 #include <thread>
 
+#ifndef _WIN32
+#include <sys/resource.h>
+#endif
+
 namespace {
 
 volatile std::sig_atomic_t g_nStopSignal = 0;
 
 extern "C" void OnStopSignal(int) {
     g_nStopSignal = 1;
+}
+
+// Each client takes a descriptor, and a shell's usual limit (1024 in all) is below what
+// --max-clients allows: the limit is raised as far as the system lets a process raise it.
+void AllowManyConnections() {
+#ifndef _WIN32
+    rlimit limit{};
+    if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+        limit.rlim_cur = limit.rlim_max;
+        setrlimit(RLIMIT_NOFILE, &limit);
+    }
+#endif
 }
 
 } // namespace
@@ -29,6 +45,7 @@ int main(int argc, char** argv) {
         return 0;
     }
 
+    AllowManyConnections();
     CDeviceSimulator simulator(options, &std::cout);
     if (!simulator.Start(error)) {
         std::cerr << "kelvane-sim: " << error << "\n";
