@@ -30,13 +30,24 @@ constexpr DWORD STOP_GRACE_MS = 200;
 // history.
 class CWorkerSink final : public CDioReplySink {
 public:
-    explicit CWorkerSink(CDioReplySink& rows) : m_rows(rows) {}
+    CWorkerSink(CDioReplySink& rows, std::atomic<std::uint64_t>& rangeReplies)
+        : m_rows(rows), m_nRangeReplies(rangeReplies) {}
     int GetRowCount() final { return m_rows.GetRowCount(); }
-    int GetPendingStart() final { return m_rows.GetPendingStart(); }
-    // Called at the end of every reply frame with a payload.
+    // Asked for at the first payload byte of a range-read reply, and only there.
+    int GetPendingStart() final {
+        m_bInRangeReply = true;
+        return m_rows.GetPendingStart();
+    }
+    // Called at the end of every reply frame with a payload. A range reply is counted only
+    // now, once the pending start has been cleared: a range command sent after the count
+    // has moved on keeps the start it sets.
     void ClearPendingStart() final {
         m_rows.ClearPendingStart();
         m_frame.EndFrame();
+        if (m_bInRangeReply) {
+            m_bInRangeReply = false;
+            m_nRangeReplies.fetch_add(1);
+        }
     }
     void SetRowMode(int row, int value) final {
         m_updates.SetMode(row, value);
@@ -52,6 +63,8 @@ public:
 
 private:
     CDioReplySink& m_rows;
+    std::atomic<std::uint64_t>& m_nRangeReplies;
+    bool m_bInRangeReply = false;
 };
 
 DWORD WaitForThreadOrSentMessage(HANDLE hThread, DWORD nTimeoutMs) {
@@ -105,6 +118,7 @@ CDeviceConnection::CDeviceConnection(CDioReplySink& rows, CDioHistory& history,
     : m_rows(rows), m_history(history), m_log(logKeepChars) {}
 
 CDeviceConnection::~CDeviceConnection() {
+    CancelOpen();
     Stop();
 }
 
@@ -132,6 +146,78 @@ bool CDeviceConnection::Open(const char* pszAddress, std::uint16_t port) {
     m_history.RecordConnected(ToDioTime(PreciseSystemTime()),
                               FormatString("%s:%u", pszAddress, static_cast<unsigned>(port)));
     return true;
+}
+
+bool CDeviceConnection::BeginOpen(const char* pszAddress, std::uint16_t port, HWND hWnd, UINT nMsg,
+                                  int& nError) {
+    CancelOpen();
+    const SOCKET s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    if (s == INVALID_SOCKET) {
+        nError = ::WSAGetLastError();
+        return false;
+    }
+    ::setsockopt(s, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&RECEIVE_WINDOW),
+                 sizeof RECEIVE_WINDOW);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = ::htons(port);
+    address.sin_addr.s_addr = ::inet_addr(pszAddress);
+    // The socket is non-blocking from here until FinishOpen.
+    if (::WSAAsyncSelect(s, hWnd, nMsg, FD_CONNECT) != 0) {
+        nError = ::WSAGetLastError();
+        ::closesocket(s);
+        return false;
+    }
+    if (::connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        nError = ::WSAGetLastError();
+        if (nError != WSAEWOULDBLOCK) {
+            ::closesocket(s);
+            return false;
+        }
+    } else {
+        // Connected at once: told the same way, in case the socket layer does not.
+        ::PostMessageA(hWnd, nMsg, static_cast<WPARAM>(s), WSAMAKESELECTREPLY(FD_CONNECT, 0));
+    }
+    nError = 0;
+    m_attempt = s;
+    m_hAttemptWnd = hWnd;
+    m_nAttemptMsg = nMsg;
+    m_strAttemptPeer = FormatString("%s:%u", pszAddress, static_cast<unsigned>(port));
+    return true;
+}
+
+bool CDeviceConnection::FinishOpen(WPARAM socket, int& nError) {
+    if (m_attempt == INVALID_SOCKET || static_cast<SOCKET>(socket) != m_attempt)
+        return false;
+    const SOCKET s = m_attempt;
+    m_attempt = INVALID_SOCKET;
+    if (nError != 0) {
+        ::closesocket(s);
+        return true;
+    }
+    // No more messages, and blocking again for the receive worker and the sends.
+    u_long blocking = 0;
+    if (::WSAAsyncSelect(s, m_hAttemptWnd, 0, 0) != 0 ||
+        ::ioctlsocket(s, FIONBIO, &blocking) != 0) {
+        nError = ::WSAGetLastError();
+        ::closesocket(s);
+        return true;
+    }
+    m_socket = static_cast<int>(s);
+    m_bEndAsked = false;
+    m_history.RecordConnected(ToDioTime(PreciseSystemTime()), m_strAttemptPeer);
+    return true;
+}
+
+void CDeviceConnection::CancelOpen() {
+    if (m_attempt == INVALID_SOCKET)
+        return;
+    ::closesocket(m_attempt);
+    // Its outcome may have been posted already.
+    MSG msg;
+    while (::PeekMessageA(&msg, m_hAttemptWnd, m_nAttemptMsg, m_nAttemptMsg, PM_REMOVE)) {
+    }
+    m_attempt = INVALID_SOCKET;
 }
 
 bool CDeviceConnection::StartWorker() {
@@ -253,7 +339,7 @@ UINT ReceiveThreadProc(LPVOID pParam) {
 
 UINT CDeviceConnection::ReceiveLoop() {
     CDioReplyParser parser;
-    CWorkerSink sink(m_rows);
+    CWorkerSink sink(m_rows, m_nRangeReplies);
     std::vector<DioReport>& reports = sink.m_frame.Reports();
     BYTE buffer[RECEIVE_BUFFER_SIZE];
     std::string dump;

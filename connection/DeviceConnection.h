@@ -53,6 +53,17 @@ public:
     // the socket is closed again and false is answered. A connection made is recorded in the
     // history with the address as given.
     bool Open(const char* pszAddress, std::uint16_t port);
+    // Interface thread. Starts connecting without waiting for the device: the outcome is
+    // posted to hWnd as nMsg (wParam the socket, lParam WSAAsyncSelect's FD_CONNECT word), to
+    // be handed to FinishOpen. False, with the socket layer's error, when it cannot even start.
+    bool BeginOpen(const char* pszAddress, std::uint16_t port, HWND hWnd, UINT nMsg, int& nError);
+    // The outcome of BeginOpen's attempt: with nError 0 the connection is open (its socket
+    // blocking again, as Open leaves it), unless that switch fails (nError then says why);
+    // otherwise the attempt's socket is closed. False, and nothing done, for a socket that is
+    // not the attempt's (a stale message).
+    bool FinishOpen(WPARAM socket, int& nError);
+    // Gives the attempt up: its socket is closed, and its outcome, if posted already, dropped.
+    void CancelOpen();
     // Starts the worker for the open connection; false when it cannot be started.
     bool StartWorker();
     // Sends one request whole, or nothing, and appends the dump of what send took to the log.
@@ -64,6 +75,12 @@ public:
     int SendAndLog(const std::uint8_t* pData, std::size_t nLength);
     // Asks to disconnect: no more sending; the connection ends when the device closes.
     void ShutdownSend();
+    // Whether the end of the connection was asked for (a disconnect, or closing the window)
+    // rather than the device's doing or a failure.
+    bool EndWasAsked() const { return m_bEndAsked.load(); }
+    // How many range-read replies the workers have decoded, over all connections, each counted
+    // once its last byte is in. Any thread.
+    std::uint64_t RangeRepliesDecoded() const { return m_nRangeReplies.load(); }
     // Closes the socket at the end of the connection (the worker has seen it end, and recorded
     // how). bRecordEnd: the worker never ran, so the end is recorded here, as a disconnect.
     void Close(bool bRecordEnd = false);
@@ -107,11 +124,17 @@ private:
     UINT m_nClosedMsg = 0;
 
     std::atomic<int> m_socket{-1};
+    // The connection BeginOpen started, and where to, for the history.
+    SOCKET m_attempt = INVALID_SOCKET;
+    HWND m_hAttemptWnd = nullptr;
+    UINT m_nAttemptMsg = 0;
+    std::string m_strAttemptPeer;
     std::unique_ptr<CWinThread> m_pWorker;
     // Set by the worker once it no longer uses this object or the window.
     std::atomic<bool> m_bWorkerDone{false};
     // The operator asked to disconnect (or the window is closing): an orderly end is theirs.
     std::atomic<bool> m_bEndAsked{false};
+    std::atomic<std::uint64_t> m_nRangeReplies{0};
 
     // Guards the two hand-offs, so a reply's log line and its row update arrive together.
     mutable CCriticalSection m_lock;

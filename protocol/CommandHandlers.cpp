@@ -1,6 +1,7 @@
 // The Write and Read buttons: each turns the operator's choices into one request on the open
 // connection and dumps what was sent into the log. Replies are applied whenever the receive
-// worker decodes them; nothing here waits for one.
+// worker decodes them; nothing here waits for one. (A range command may wait for a poll's
+// reply before it goes: SendRangeCommand, ui/Poll_win.cpp.)
 #include "protocol/DioFrame.h"
 #include "protocol/DioNumberText.h"
 #include "res/resource.h"
@@ -49,9 +50,7 @@ void CMainDlg::OnMultiRead() {
     const int end = ReadDioNumber(m_cbEndDio);
     // Sent as typed, without checks: the device decides what a range it cannot serve means.
     const MultiReadFrame frame = EncodeMultiRead(start, end);
-    // Recorded before sending, so the reply can never arrive before its range start is known.
-    m_nPendingStart = start;
-    SendRequest(frame.data(), frame.size());
+    SendRangeCommand({frame.begin(), frame.end()}, start, true);
 }
 
 void CMainDlg::OnMultiWrite() {
@@ -78,7 +77,5 @@ void CMainDlg::OnMultiWrite() {
         const int state = GetRowState(row);
         pairs.push_back({mode, state});
     }
-    const std::vector<std::uint8_t> frame = EncodeMultiWrite(start, end, pairs);
-    m_nPendingStart = start;
-    SendRequest(frame.data(), frame.size());
+    SendRangeCommand(EncodeMultiWrite(start, end, pairs), start, false);
 }

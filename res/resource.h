@@ -26,8 +26,18 @@
 #define ID_LOG_FIND 2506
 #define ID_LOG_FIND_NEXT 2507
 #define ID_LOG_FIND_PREVIOUS 2508
-// The Device menu
+// The Device menu; its Poll items, Off first, in the order of their intervals
 #define ID_DEVICE_TIMELINE 2601
+#define ID_DEVICE_RECONNECT 2602
+#define ID_POLL_FIRST 2621
+#define ID_POLL_OFF 2621
+#define ID_POLL_100MS 2622
+#define ID_POLL_250MS 2623
+#define ID_POLL_500MS 2624
+#define ID_POLL_1S 2625
+#define ID_POLL_2S 2626
+#define ID_POLL_5S 2627
+#define ID_POLL_LAST 2627
 
 // Timeline window controls; Export is also its Ctrl+S
 #define IDC_TIMELINE_FIT 2611

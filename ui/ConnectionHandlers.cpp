@@ -2,11 +2,11 @@
 // each state, the end of a connection, and taking in what the receive path hands over.
 #include "connection/PortNumber.h"
 #include "platform/CString.h"
+#include "platform/SystemErrorText.h"
 #include "ui/LogCap.h"
 #include "ui/MainDlg.h"
 
 namespace {
-constexpr UINT_PTR APPLY_TIMER = 1;
 // Applies of received text and rows are at least this far apart, and at least as far apart
 // as the last one took: the interface thread spends at most half its time on them, and input
 // and painting always get through in between.
@@ -18,8 +18,13 @@ constexpr auto ROW_APPLY_MIN_GAP = std::chrono::milliseconds(5);
 } // namespace
 
 void CMainDlg::OnConnect() {
+    if (Reconnecting()) {
+        StopReconnecting(true);
+        return;
+    }
     if (m_connection.IsOpen()) {
         // Disconnect: stop sending; the connection ends when the device closes its side.
+        StopPolling();
         m_connection.ShutdownSend();
         return;
     }
@@ -33,17 +38,25 @@ void CMainDlg::OnConnect() {
 
     ShowConnectedState(true);
     m_btnConnect.SetFocus();
-    AppendLog(FormatString("Connected to %s:%s\r\n", target.c_str(), port.c_str()));
+    if (!ConnectionMade(target, port))
+        MessageBox("Cannot receive from the device: the receive thread could not be started.",
+                   nullptr, MB_ICONSTOP | MB_OK);
+}
 
+bool CMainDlg::ConnectionMade(const std::string& target, const std::string& port) {
+    AppendLog(FormatString("Connected to %s:%s\r\n", target.c_str(), port.c_str()));
     if (!StartReceiveWorker()) {
         // Without a worker nothing would ever be received nor the end of the connection
         // noticed: give the connection up at once.
         m_connection.Close(true);
         ShowConnectedState(false);
         AppendLog("Disconnected\r\n");
-        MessageBox("Cannot receive from the device: the receive thread could not be started.",
-                   nullptr, MB_ICONSTOP | MB_OK);
+        return false;
     }
+    m_strTarget = target;
+    m_strPort = port;
+    StartPolling();
+    return true;
 }
 
 bool CMainDlg::StartReceiveWorker() {
@@ -60,15 +73,27 @@ void CMainDlg::ShowConnectedState(bool bConnected) {
     m_editPort.EnableWindow(!bConnected);
 }
 
+void CMainDlg::ShowReconnectingState() {
+    ShowConnectedState(false);
+    m_btnConnect.SetWindowText("Dis&connect");
+    // The address and port being tried again stay as they are.
+    m_editTarget.EnableWindow(FALSE);
+    m_editPort.EnableWindow(FALSE);
+}
+
 LRESULT CMainDlg::OnConnectionClosed(WPARAM, LPARAM) {
+    const bool bDropped = !m_connection.EndWasAsked();
     m_connection.Close();
+    StopPolling();
     ShowConnectedState(false);
     // After every received dump, which all wait in the hand-off already.
     AppendLog("Disconnected\r\n");
+    ReconnectIfDropped(bDropped);
     return 0;
 }
 
 LRESULT CMainDlg::OnConnectionReceived(WPARAM, LPARAM) {
+    UpdatePollGate();
     ScheduleApply(true);
     return 0;
 }
@@ -99,14 +124,30 @@ void CMainDlg::ScheduleApply(bool bMayApplyNow) {
 }
 
 void CMainDlg::OnTimer(UINT_PTR nIDEvent) {
-    if (nIDEvent != APPLY_TIMER) {
+    switch (nIDEvent) {
+    case APPLY_TIMER:
+        ApplyReceived(LOG_APPLY_MAX_CHARS);
+        break;
+    case POLL_TIMER:
+        OnPollTick();
+        break;
+    case RANGE_HOLD_TIMER:
+        UpdatePollGate();
+        break;
+    case RECONNECT_TIMER:
+        OnReconnectTimer();
+        break;
+    case ATTEMPT_TIMER:
+        // No answer from the device in time.
+        OnReconnectFailed(SystemErrorText(WSAETIMEDOUT));
+        break;
+    default:
         Default();
-        return;
     }
-    ApplyReceived(LOG_APPLY_MAX_CHARS);
 }
 
 void CMainDlg::ApplyReceived(std::size_t maxChars) {
+    UpdatePollGate();
     if (m_bApplyTimer) {
         ::KillTimer(m_hWnd, APPLY_TIMER);
         m_bApplyTimer = false;

@@ -40,6 +40,9 @@ BEGIN_MESSAGE_MAP(CMainDlg, CDialog)
     ON_COMMAND(ID_LOG_FIND_PREVIOUS, OnLogFindPrevious)
     ON_MESSAGE(CLogFinder::Message(), OnFindMessage)
     ON_COMMAND(ID_DEVICE_TIMELINE, OnDeviceTimeline)
+    ON_COMMAND_RANGE(ID_POLL_FIRST, ID_POLL_LAST, OnPollInterval)
+    ON_COMMAND(ID_DEVICE_RECONNECT, OnDeviceReconnect)
+    ON_MESSAGE(WM_RECONNECT_RESULT, OnReconnectResult)
 END_MESSAGE_MAP()
 
 CMainDlg::CMainDlg(CWnd* pParent)
@@ -128,6 +131,8 @@ BOOL CMainDlg::OnInitDialog() {
     m_hAccel = ::LoadAcceleratorsA(AfxGetInstanceHandle(), MAKEINTRESOURCEA(IDR_MAINACCEL));
 
     SetupTargetModelMenu();
+    // Poll starts Off (Reconnect Automatically starts unchecked in the template).
+    ::CheckMenuRadioItem(GetMenu(), ID_POLL_FIRST, ID_POLL_LAST, ID_POLL_FIRST, MF_BYCOMMAND);
     BuildDioRows(g_targetModels[0].nDioCount);
 
     m_editPort.SetWindowText("5001");
@@ -167,8 +172,8 @@ BOOL CMainDlg::PreTranslateMessage(MSG* pMsg) {
 }
 
 void CMainDlg::OnOK() {
-    // Enter connects; it never closes the window.
-    if (!m_connection.IsOpen())
+    // Enter connects; it never closes the window. While reconnecting it does nothing.
+    if (!m_connection.IsOpen() && !Reconnecting())
         OnConnect();
 }
 
@@ -177,6 +182,8 @@ void CMainDlg::OnCancel() {
 }
 
 void CMainDlg::OnClose() {
+    StopReconnecting(false);
+    StopPolling();
     m_connection.Stop();
     EndDialog(IDCANCEL);
     Default();
@@ -184,6 +191,7 @@ void CMainDlg::OnClose() {
 
 void CMainDlg::OnDestroy() {
     // Normally done already by OnClose; whatever ends the dialog, the worker never outlives it.
+    StopReconnecting(false);
     m_connection.Stop();
     Default();
 }

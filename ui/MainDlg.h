@@ -8,6 +8,8 @@
 //   ui/RowScrolling.cpp       scrolling the row panel
 //   ui/WindowResizing.cpp     following the window's size
 //   ui/ConnectionHandlers.cpp connecting, disconnecting, taking what the receive path hands over
+//   ui/Poll_win.cpp           polling the device, and range commands waiting behind a poll
+//   ui/Reconnect_win.cpp      connecting again by itself when the device drops the connection
 //   protocol/CommandHandlers.cpp      the Write and Read buttons
 //   app/AboutDlg.cpp          the About box command
 // The connection itself, its receive worker and the reply parser are one object,
@@ -24,16 +26,22 @@
 #include "ui/RowScroll.h"
 #include "ui/LogFinder.h"
 #include "ui/Timeline_win.h"
+#include "ui/Poll.h"
 #include "ui/TrafficLog.h"
 
 #include <atomic>
 #include <chrono>
+#include <cstdint>
+#include <deque>
 #include <string>
+#include <vector>
 
 // Sent by the receive worker when the connection has ended; handled while the worker waits.
 constexpr UINT WM_CONNECTION_CLOSED = WM_USER + 300;
 // Posted by the receive path when log text or row updates start waiting (one at a time).
 constexpr UINT WM_CONNECTION_RECEIVED = WM_USER + 301;
+// Posted by the socket layer when an automatic connection attempt has an outcome.
+constexpr UINT WM_RECONNECT_RESULT = WM_USER + 302;
 
 class CMainDlg : public CDialog, public CDioReplySink {
 public:
@@ -94,6 +102,40 @@ protected:
 
     // Device menu
     void OnDeviceTimeline();
+    void OnPollInterval(UINT nID);
+    void OnDeviceReconnect();
+
+    // The dialog's timers.
+    enum Timer : UINT_PTR {
+        APPLY_TIMER = 1,  // the next apply of what the receive path handed over
+        POLL_TIMER,       // the next poll
+        RANGE_HOLD_TIMER, // range commands held behind a poll go at the latest
+        RECONNECT_TIMER,  // the next automatic connection attempt
+        ATTEMPT_TIMER,    // an automatic attempt is given up
+    };
+
+    // Polling (Poll_win.cpp). Polls run while connected and Poll is not Off.
+    void StartPolling();
+    void StopPolling();
+    void OnPollTick();
+    // Sends the operator's range command (a Read when bRead), or holds it while a poll's
+    // reply is awaited; start becomes the pending range start when it is sent.
+    void SendRangeCommand(std::vector<std::uint8_t> frame, int start, bool bRead);
+    // Takes the count of range replies decoded, and sends the held commands that may go.
+    void UpdatePollGate();
+
+    // Connecting again by itself (Reconnect_win.cpp).
+    // The connection has ended; bDropped: not by the operator's Disconnect. Starts
+    // reconnecting when that is on.
+    void ReconnectIfDropped(bool bDropped);
+    void ScheduleReconnect();
+    void OnReconnectTimer();
+    LRESULT OnReconnectResult(WPARAM wParam, LPARAM lParam);
+    // The attempt failed for reason (the system's words): logged, and the next one planned.
+    void OnReconnectFailed(const std::string& reason);
+    // Ends reconnecting; bLog: says so in the log.
+    void StopReconnecting(bool bLog);
+    bool Reconnecting() const { return m_bReconnecting; }
 
     // Target models and rows
     void SetupTargetModelMenu();
@@ -118,6 +160,12 @@ protected:
     void OnConnect();
     LRESULT OnConnectionClosed(WPARAM wParam, LPARAM lParam);
     void ShowConnectedState(bool bConnected);
+    // The window while it reconnects: Dis&connect stops it; nothing can be sent.
+    void ShowReconnectingState();
+    // A connection is open (made by the operator or by reconnecting): the controls, the log
+    // line, the receive worker and polling. False when the worker could not be started (the
+    // connection is given up again).
+    bool ConnectionMade(const std::string& target, const std::string& port);
     // What the receive path hands over is applied at a pace the interface thread can afford:
     // at once when the last apply is long enough ago, otherwise by a timer, which yields to
     // input and painting. Row updates alone may go sooner. The interface thread's own lines
@@ -198,6 +246,25 @@ protected:
     std::chrono::steady_clock::time_point m_nextApply{};
     std::chrono::steady_clock::time_point m_nextRowApply{};
     bool m_bApplyTimer = false;
+
+    // Polling: the interval chosen (0: Off), the gate between polls and range commands, and
+    // the operator's range commands that wait behind a poll, oldest first.
+    struct HeldRangeCommand {
+        std::vector<std::uint8_t> frame;
+        int start;
+        bool bRead;
+    };
+    int m_nPollIntervalMs = 0;
+    CPollGate m_pollGate;
+    std::deque<HeldRangeCommand> m_heldRange;
+
+    // Reconnecting: whether it is on, whether it is under way, and to where (the target and
+    // port texts of the last connection, as typed).
+    bool m_bAutoReconnect = false;
+    bool m_bReconnecting = false;
+    int m_nReconnectFailures = 0;
+    std::string m_strTarget;
+    std::string m_strPort;
 
     DECLARE_MESSAGE_MAP()
 };

@@ -276,7 +276,7 @@ TEST(MainDialog, MessageBoxesAreCaptionedWithTheExecutableName) {
     EXPECT_EQ(boxes[0].hOwner, h.Dialog());
 }
 
-TEST(MainDialog, MenuOffersBothTargetModelsWithTheFirstChecked) {
+TEST(MainDialog, MenuOffersBothTargetModelsWithTheFirstCheckedAndPollAndReconnectOff) {
     CDialogHarness h;
     HMENU hMenu = ::GetMenu(h.Dialog());
     ASSERT_NE(hMenu, nullptr);
@@ -289,6 +289,38 @@ TEST(MainDialog, MenuOffersBothTargetModelsWithTheFirstChecked) {
     ::GetMenuStringA(::GetSubMenu(hMenu, 1), 0, text, sizeof text, MF_BYPOSITION);
     EXPECT_STREQ(text, "&Timeline\tCtrl+T");
     EXPECT_EQ(::GetMenuItemID(::GetSubMenu(hMenu, 1), 0), static_cast<UINT>(ID_DEVICE_TIMELINE));
+    // Then Poll, Off chosen, and Reconnect Automatically, not checked: both off at start.
+    HMENU hDevice = ::GetSubMenu(hMenu, 1);
+    ::GetMenuStringA(hDevice, 1, text, sizeof text, MF_BYPOSITION);
+    EXPECT_STREQ(text, "&Poll");
+    HMENU hPoll = ::GetSubMenu(hDevice, 1);
+    const char* polls[] = {"&Off", "&100 ms", "&250 ms", "&500 ms", "&1 s", "&2 s", "&5 s"};
+    ASSERT_EQ(::GetMenuItemCount(hPoll), 7);
+    for (int i = 0; i < 7; ++i) {
+        ::GetMenuStringA(hPoll, static_cast<UINT>(i), text, sizeof text, MF_BYPOSITION);
+        EXPECT_STREQ(text, polls[i]);
+        EXPECT_EQ(::GetMenuItemID(hPoll, i), static_cast<UINT>(ID_POLL_OFF + i));
+    }
+    auto checked = [](HMENU hPopup, UINT nID) {
+        return (::GetMenuState(hPopup, nID, MF_BYCOMMAND) & MF_CHECKED) != 0;
+    };
+    MENUITEMINFOA info{};
+    info.cbSize = sizeof info;
+    info.fMask = MIIM_FTYPE;
+    ::GetMenuItemInfoA(hPoll, ID_POLL_OFF, FALSE, &info);
+    EXPECT_TRUE(info.fType & MFT_RADIOCHECK);
+    EXPECT_TRUE(checked(hPoll, ID_POLL_OFF));
+    h.Command(ID_POLL_2S);
+    EXPECT_TRUE(checked(hPoll, ID_POLL_2S));
+    EXPECT_FALSE(checked(hPoll, ID_POLL_OFF));
+    ::GetMenuStringA(hDevice, 2, text, sizeof text, MF_BYPOSITION);
+    EXPECT_STREQ(text, "Reconnect &Automatically");
+    EXPECT_EQ(::GetMenuItemID(hDevice, 2), static_cast<UINT>(ID_DEVICE_RECONNECT));
+    EXPECT_FALSE(checked(hDevice, ID_DEVICE_RECONNECT));
+    h.Command(ID_DEVICE_RECONNECT);
+    EXPECT_TRUE(checked(hDevice, ID_DEVICE_RECONNECT));
+    h.Command(ID_DEVICE_RECONNECT);
+    EXPECT_FALSE(checked(hDevice, ID_DEVICE_RECONNECT));
     ::GetMenuStringA(hMenu, 2, text, sizeof text, MF_BYPOSITION);
     EXPECT_STREQ(text, "&Help");
     HMENU hHelp = ::GetSubMenu(hMenu, 2);

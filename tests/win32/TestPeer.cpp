@@ -14,9 +14,14 @@ bool WaitReadable(SOCKET s, std::chrono::milliseconds timeout) {
 }
 } // namespace
 
-CTestPeer::CTestPeer(int receiveBuffer, int sendBuffer) {
+CTestPeer::CTestPeer(int receiveBuffer, int sendBuffer, std::uint16_t port) {
     AfxSocketInit();
     m_listener = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    if (port != 0) {
+        const BOOL reuse = TRUE;
+        ::setsockopt(m_listener, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&reuse),
+                     sizeof reuse);
+    }
     // Set before listening, so the accepted connection has them from the start.
     for (auto [option, bytes] :
          {std::pair{SO_RCVBUF, receiveBuffer}, std::pair{SO_SNDBUF, sendBuffer}}) {
@@ -27,7 +32,7 @@ CTestPeer::CTestPeer(int receiveBuffer, int sendBuffer) {
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = ::inet_addr("127.0.0.1");
-    address.sin_port = 0;
+    address.sin_port = ::htons(port);
     ::bind(m_listener, reinterpret_cast<sockaddr*>(&address), sizeof address);
     ::listen(m_listener, 4);
     int length = sizeof address;

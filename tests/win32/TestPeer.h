@@ -11,9 +11,10 @@
 
 class CTestPeer {
 public:
-    // Listens on 127.0.0.1 at a free port. receiveBuffer, sendBuffer: the connection's fixed
-    // buffers in bytes (0: the system's, which grow to megabytes as needed).
-    explicit CTestPeer(int receiveBuffer = 0, int sendBuffer = 0);
+    // Listens on 127.0.0.1 at a free port, or at port (taken again even while connections
+    // from its last use linger). receiveBuffer, sendBuffer: the connection's fixed buffers in
+    // bytes (0: the system's, which grow to megabytes as needed).
+    explicit CTestPeer(int receiveBuffer = 0, int sendBuffer = 0, std::uint16_t port = 0);
     ~CTestPeer();
     CTestPeer(const CTestPeer&) = delete;
     CTestPeer& operator=(const CTestPeer&) = delete;
