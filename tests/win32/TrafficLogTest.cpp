@@ -204,7 +204,7 @@ TEST(TrafficLog, ThePaneKeepsItsTailUnderItsCapAndTheSavedFileEveryLine) {
     EXPECT_EQ(saved.size(), all.size());
     EXPECT_TRUE(saved == all);
     EXPECT_TRUE(h.Boxes().empty());
-    h.Click(1030);
+    h.Click(IDC_BTN_CLEAR_LOG);
     h.OnUiThread([&] { h.Dlg().AppendLog("after\r\n"); });
     EXPECT_EQ(SaveLog(h, TempPath("kelvane-test-cleared.log")), "after\r\n");
 }
@@ -213,7 +213,7 @@ TEST(TrafficLog, ClearLogEmptiesItAndTheNextAppendStartsAtTheBeginning) {
     CTestDialogHarness h;
     h.OnUiThread([&] { h.Dlg().AppendLog("Connected to 127.0.0.1:5001\r\n"); });
     ASSERT_EQ(h.LogText(), "Connected to 127.0.0.1:5001\r\n");
-    h.Click(1030);
+    h.Click(IDC_BTN_CLEAR_LOG);
     EXPECT_EQ(h.LogText(), "");
     h.OnUiThread([&] { h.Dlg().AppendLog("Disconnected\r\n"); });
     EXPECT_EQ(h.LogText(), "Disconnected\r\n");
@@ -243,7 +243,7 @@ TEST(TrafficLog, LogUsesTheFixedPitchNinePointFont) {
     // The control draws with it: a fixed-pitch font of that family.
     CHARFORMATA format{};
     format.cbSize = sizeof format;
-    h.Send(h.Item(1016), EM_GETCHARFORMAT, SCF_DEFAULT, reinterpret_cast<LPARAM>(&format));
+    h.Send(h.Item(IDC_RICH_LOG), EM_GETCHARFORMAT, SCF_DEFAULT, reinterpret_cast<LPARAM>(&format));
     EXPECT_EQ(format.bPitchAndFamily & 0x03, FIXED_PITCH);
 }
 
@@ -306,7 +306,7 @@ TEST(TrafficLog, WithoutACaptureTheLogSaysSoAndSavingKeepsWhatThePaneShows) {
         EXPECT_TRUE(boxes[0].text.starts_with("Only what the log shows was saved to " + savePath))
             << boxes[0].text;
         // Clear Log tries again, and reports again.
-        h.Click(1030);
+        h.Click(IDC_BTN_CLEAR_LOG);
         EXPECT_TRUE(h.LogText().starts_with("Saving the whole log is unavailable ("));
     }
     ::SetEnvironmentVariableA("TMP", tmp[0] ? tmp : nullptr);
@@ -315,9 +315,16 @@ TEST(TrafficLog, WithoutACaptureTheLogSaysSoAndSavingKeepsWhatThePaneShows) {
 
 namespace {
 // The context menu open now on the dialog's thread (class #32768), or null.
+// Only once its thread is in the menu's loop, which has taken the input by then: a key typed
+// while the menu's window shows but before the loop runs may go to the focused control.
 HMENU OpenMenu() {
     HWND hMenuWnd = ::FindWindowA("#32768", nullptr);
     if (hMenuWnd == nullptr || !::IsWindowVisible(hMenuWnd))
+        return nullptr;
+    GUITHREADINFO info{};
+    info.cbSize = sizeof info;
+    if (!::GetGUIThreadInfo(::GetWindowThreadProcessId(hMenuWnd, nullptr), &info) ||
+        (info.flags & GUI_INMENUMODE) == 0)
         return nullptr;
     return reinterpret_cast<HMENU>(::SendMessageA(hMenuWnd, MN_GETHMENU, 0, 0));
 }
@@ -387,9 +394,9 @@ int HexFields(const std::string& line) {
 
 bool AllSelected(const CDialogHarness& h) {
     CHARRANGE range{};
-    h.Send(h.Item(1016), EM_EXGETSEL, 0, reinterpret_cast<LPARAM>(&range));
+    h.Send(h.Item(IDC_RICH_LOG), EM_EXGETSEL, 0, reinterpret_cast<LPARAM>(&range));
     return range.cpMin == 0 && range.cpMax > 0 &&
-           range.cpMax >= static_cast<LONG>(h.Text(1016).size()) - 1;
+           range.cpMax >= static_cast<LONG>(h.Text(IDC_RICH_LOG).size()) - 1;
 }
 } // namespace
 
@@ -399,7 +406,7 @@ TEST(TrafficLog, ContextMenuAndKeysOfThePaneWorkWithRealInput) {
     const std::string text = "Connected to 127.0.0.1:5001\r\nDisconnected\r\n";
     h.OnUiThread([&] { h.Dlg().AppendLog(text); });
     ASSERT_EQ(h.LogText(), text);
-    const HWND hPane = h.Item(1016);
+    const HWND hPane = h.Item(IDC_RICH_LOG);
 
     // Right-click: the four items in order, Copy greyed without a selection. Esc closes it.
     real_input::Click(hPane, true);
@@ -442,8 +449,8 @@ TEST(TrafficLog, ContextMenuAndKeysOfThePaneWorkWithRealInput) {
     ASSERT_TRUE(WaitForMenu(hMenu));
     real_input::Type("s");
     ASSERT_TRUE(WaitUntil([] { return g_saveRequests.size() == 1; }));
-    real_input::Click(h.Item(1006));
-    ASSERT_TRUE(WaitUntil([&] { return HasFocus(h, h.Item(1006)); }));
+    real_input::Click(h.Item(IDC_EDIT_TARGET));
+    ASSERT_TRUE(WaitUntil([&] { return HasFocus(h, h.Item(IDC_EDIT_TARGET)); }));
     real_input::Chord({VK_CONTROL}, 'S');
     ASSERT_TRUE(WaitUntil([] { return g_saveRequests.size() == 2; }));
     real_input::Click(hPane, true);
@@ -461,8 +468,8 @@ TEST(TrafficLog, CtrlSOpensTheStandardSaveDialog) {
     ::DeleteFileA(path.c_str());
     g_answer = path;
     g_bRealDialog = true;
-    real_input::Click(h.Item(1006));
-    ASSERT_TRUE(WaitUntil([&] { return HasFocus(h, h.Item(1006)); }));
+    real_input::Click(h.Item(IDC_EDIT_TARGET));
+    ASSERT_TRUE(WaitUntil([&] { return HasFocus(h, h.Item(IDC_EDIT_TARGET)); }));
     real_input::Chord({VK_CONTROL}, 'S');
     ASSERT_TRUE(WaitUntil([&] { return !h.Boxes().empty(); }, std::chrono::seconds(20)));
     EXPECT_EQ(h.Boxes()[0].caption, "Save Log As");
@@ -572,12 +579,12 @@ TEST(TrafficLog, TimestampsTellWhenTheBytesCrossedTheSocketAndTheCaptureHasThemT
     ASSERT_TRUE(peer.Accept());
 
     // Switched on through the context menu: its check mark follows.
-    real_input::Click(h.Item(1016), true);
+    real_input::Click(h.Item(IDC_RICH_LOG), true);
     HMENU hMenu = nullptr;
     ASSERT_TRUE(WaitForMenu(hMenu));
     real_input::Type("t");
     ASSERT_TRUE(WaitUntil([] { return OpenMenu() == nullptr; }));
-    real_input::Click(h.Item(1016), true);
+    real_input::Click(h.Item(IDC_RICH_LOG), true);
     ASSERT_TRUE(WaitForMenu(hMenu));
     EXPECT_EQ(MenuItems(hMenu)[2], "Show &Timestamps (checked)");
     real_input::Chord({}, VK_ESCAPE);
@@ -653,7 +660,7 @@ TEST(TrafficLog, FindWithTheKeyboardSelectsMatchesUpAndDownAndSaysWhenThereIsNon
     const std::size_t second = text.find("05 02 00 0A", first + 1);
     auto selection = [&] {
         CHARRANGE range{};
-        h.Send(h.Item(1016), EM_EXGETSEL, 0, reinterpret_cast<LPARAM>(&range));
+        h.Send(h.Item(IDC_RICH_LOG), EM_EXGETSEL, 0, reinterpret_cast<LPARAM>(&range));
         return std::make_pair(static_cast<std::size_t>(range.cpMin),
                               static_cast<std::size_t>(range.cpMax));
     };
@@ -666,8 +673,8 @@ TEST(TrafficLog, FindWithTheKeyboardSelectsMatchesUpAndDownAndSaysWhenThereIsNon
     };
 
     // Ctrl+F from the target field opens the Find dialog; the pointer follows the keyboard.
-    real_input::Click(h.Item(1006));
-    ASSERT_TRUE(WaitUntil([&] { return HasFocus(h, h.Item(1006)); }));
+    real_input::Click(h.Item(IDC_EDIT_TARGET));
+    ASSERT_TRUE(WaitUntil([&] { return HasFocus(h, h.Item(IDC_EDIT_TARGET)); }));
     real_input::Chord({VK_CONTROL}, 'F');
     ASSERT_TRUE(WaitUntil([&] { return findDialog() != nullptr; }));
     const HWND hFind = findDialog();
@@ -681,8 +688,8 @@ TEST(TrafficLog, FindWithTheKeyboardSelectsMatchesUpAndDownAndSaysWhenThereIsNon
     EXPECT_FALSE(h.Closed());
 
     // F3 goes on down, Shift+F3 back up; past the last match a box says so.
-    real_input::Click(h.Item(1006));
-    ASSERT_TRUE(WaitUntil([&] { return HasFocus(h, h.Item(1006)); }));
+    real_input::Click(h.Item(IDC_EDIT_TARGET));
+    ASSERT_TRUE(WaitUntil([&] { return HasFocus(h, h.Item(IDC_EDIT_TARGET)); }));
     real_input::Chord({}, VK_F3);
     EXPECT_TRUE(WaitUntil([&] { return selected(second); }));
     // New traffic does not take the match away.
