@@ -1,5 +1,7 @@
 #include "connection/DioHistoryExport.h"
 
+#include "protocol/DioWords.h"
+
 #include <algorithm>
 #include <charconv>
 #include <ctime>
@@ -341,9 +343,9 @@ bool WriteCsv(const DioHistorySnapshot& history, const UtcOffsetFunction& utcOff
         text.Append(',');
         text.AppendNumber(item.lane);
         text.Append(',');
-        text.Append(value.mode < 0 ? "" : value.mode == 0 ? "input" : "output");
+        text.Append(value.mode < 0 ? "" : DioModeKey(value.mode));
         text.Append(',');
-        text.Append(value.state < 0 ? "" : value.state == 0 ? "low" : "high");
+        text.Append(value.state < 0 ? "" : DioStateKey(value.state));
         text.Append("\r\n");
     });
     return text.Flush();

@@ -1,5 +1,7 @@
 #include "ui/Timeline.h"
 
+#include "protocol/DioWords.h"
+
 #include <algorithm>
 #include <array>
 #include <cctype>
@@ -174,8 +176,9 @@ std::string FormatReadout(DioTime cursor, const std::vector<DioValue>& values,
             text += "not known";
             continue;
         }
-        text += value.mode < 0 ? "?" : value.mode == 0 ? "Input" : "Output";
-        text += value.state < 0 ? " ?" : value.state == 0 ? " Low" : " High";
+        text += value.mode < 0 ? "?" : DioModeWord(value.mode);
+        text += " ";
+        text += value.state < 0 ? "?" : DioStateWord(value.state);
     }
     if (marker) {
         text += " | Marker " + FormatClockTime(*marker, utcOffset, bFine) + ", cursor - marker " +
