@@ -209,7 +209,7 @@ TEST(EndToEnd, TheProgramStartsWithItsWindowAndEndsWhenItCloses) {
     EXPECT_TRUE(program.Ended(5000));
 }
 
-TEST(EndToEnd, ClosingTheProgramWhileConnectedEndsItWithinASecond) {
+TEST(EndToEnd, ClosingTheProgramWhileConnectedEndsItPromptly) {
     for (bool flooding : {false, true}) {
         SCOPED_TRACE(flooding ? "while the device floods it" : "while the device is quiet");
         SimulatorOptions options;
@@ -224,10 +224,13 @@ TEST(EndToEnd, ClosingTheProgramWhileConnectedEndsItWithinASecond) {
                 return c.m_bClientConnected && (!flooding || c.m_nFloodedBytes > 100000);
             },
             10s));
+        // The program's part takes a fraction of a second; the bound leaves room for Wine
+        // ending the process on a busy machine, and is still far below what a close that
+        // waits for the device (a quiet one never ends, a flood lasts a minute) would take.
         const auto start = std::chrono::steady_clock::now();
         ::PostMessageA(program.hDialog, WM_SYSCOMMAND, SC_CLOSE, 0);
-        EXPECT_TRUE(program.Ended(1000));
-        EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);
+        EXPECT_TRUE(program.Ended(3000));
+        EXPECT_LT(std::chrono::steady_clock::now() - start, 3s);
         DWORD exitCode = STILL_ACTIVE;
         ::GetExitCodeProcess(program.process.hProcess, &exitCode);
         EXPECT_NE(exitCode, STILL_ACTIVE);

@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -443,20 +444,33 @@ TEST(TrafficLog, ContextMenuAndKeysOfThePaneWorkWithRealInput) {
     real_input::Chord({VK_CONTROL}, 'C');
     EXPECT_EQ(CopiedText(clipboard), text);
 
-    // "s" in the menu is Save Log As, and Ctrl+S is too, wherever the focus is: here in the
-    // target field. "l" clears the log.
+    // "s" in the menu is Save Log As.
     real_input::Click(hPane, true);
     ASSERT_TRUE(WaitForMenu(hMenu));
     real_input::Type("s");
     ASSERT_TRUE(WaitUntil([] { return g_saveRequests.size() == 1; }));
+
+    // "l" clears the log. On a busy machine Wine has been seen to drop the letter typed into
+    // the menu here (the menu stays open, the log full), so the menu gets a second chance
+    // after a miss; a wrong or missing item fails either way.
+    for (int attempt = 0; attempt < 2 && !h.LogText().empty(); ++attempt) {
+        real_input::Click(hPane, true);
+        ASSERT_TRUE(WaitForMenu(hMenu));
+        real_input::Type("l");
+        if (WaitUntil([&] { return h.LogText().empty(); }, std::chrono::seconds(3)))
+            break;
+        std::printf("the menu did not take \"l\" (still open: %s)\n",
+                    OpenMenu() != nullptr ? "yes" : "no");
+        real_input::Chord({}, VK_ESCAPE);
+        WaitUntil([] { return OpenMenu() == nullptr; });
+    }
+    EXPECT_EQ(h.LogText(), "");
+
+    // Ctrl+S is Save Log As too, wherever the focus is: here in the target field.
     real_input::Click(h.Item(IDC_EDIT_TARGET));
     ASSERT_TRUE(WaitUntil([&] { return HasFocus(h, h.Item(IDC_EDIT_TARGET)); }));
     real_input::Chord({VK_CONTROL}, 'S');
     ASSERT_TRUE(WaitUntil([] { return g_saveRequests.size() == 2; }));
-    real_input::Click(hPane, true);
-    ASSERT_TRUE(WaitForMenu(hMenu));
-    real_input::Type("l");
-    EXPECT_TRUE(WaitUntil([&] { return h.LogText().empty(); }));
 }
 
 TEST(TrafficLog, CtrlSOpensTheStandardSaveDialog) {
