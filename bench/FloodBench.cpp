@@ -123,12 +123,14 @@ void Print(const char* what, const std::vector<double>& values) {
 } // namespace
 
 int main(int argc, char** argv) {
-    const double seconds = argc > 1 ? std::atof(argv[1]) : 10.0;
+    // The seconds, when given, come first; the options may come without them.
+    const bool bSecondsGiven = argc > 1 && std::strncmp(argv[1], "--", 2) != 0;
+    const double seconds = bSecondsGiven ? std::max(0.5, std::atof(argv[1])) : 10.0;
     bool bCapture = true;
     bool bTimestamps = false;
     bool bTimeline = false;
     double rate = kLineRate;
-    for (int i = 2; i < argc; ++i) {
+    for (int i = bSecondsGiven ? 2 : 1; i < argc; ++i) {
         bCapture = bCapture && std::strcmp(argv[i], "--no-capture") != 0;
         bTimestamps = bTimestamps || std::strcmp(argv[i], "--timestamps") == 0;
         bTimeline = bTimeline || std::strcmp(argv[i], "--timeline") == 0;
