@@ -158,7 +158,7 @@ int main(int argc, char** argv) {
             ::MoveWindow(::GetParent(h.TestDlg().m_timeline.Chart()), 0, 560, 1000, 400, TRUE);
         });
     }
-    const HWND hState = h.Item(2204);
+    const HWND hState = h.Item(IDC_ROW_STATE_FIRST + 3);
     h.OnUiThread([&] { ::SetWindowSubclass(hState, &WatchSelection, 1, 0); });
     CFloodingDevice device(peer, kFloodRows);
     device.StartAnswering();
