@@ -4,6 +4,7 @@
 
 #include "protocol/DioReplyParser.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -11,6 +12,33 @@
 constexpr int FUZZ_MAX_ROWS = 40;
 
 // Aborts (which the fuzzer reports with the input) when a condition fails, in every build type.
+// What a reply-stream fuzz input holds: a four-byte header (how the sink answers, how the
+// stream is chunked) and the stream after it. The reply-stream targets read it alike, so
+// that they share one corpus.
+struct FuzzReplyInput {
+    int rowCount = 0;
+    int pendingStart = -1;
+    std::size_t maxChunk = 1;
+    int countPeriod = 0;
+    const std::uint8_t* stream = nullptr;
+    std::size_t length = 0;
+};
+
+// False for an input too short to hold the header.
+inline bool ReadFuzzReplyInput(const std::uint8_t* data, std::size_t size, FuzzReplyInput& input) {
+    constexpr std::size_t HEADER_SIZE = 4;
+    if (size < HEADER_SIZE) {
+        return false;
+    }
+    input.rowCount = data[0] % (FUZZ_MAX_ROWS + 1);
+    input.pendingStart = data[1] % (FUZZ_MAX_ROWS + 3) - 1;
+    input.maxChunk = 1 + data[2] % 64;
+    input.countPeriod = data[3];
+    input.stream = data + HEADER_SIZE;
+    input.length = size - HEADER_SIZE;
+    return true;
+}
+
 #define FUZZ_CHECK(condition)                                                                      \
     do {                                                                                           \
         if (!(condition)) {                                                                        \

@@ -18,8 +18,6 @@
 
 namespace {
 
-constexpr std::size_t HEADER_SIZE = 4;
-
 // Calls feed(offset, length) for consecutive chunks of 1..maxChunk bytes from a small generator.
 template <class TFeed>
 void InChunks(std::size_t length, std::size_t maxChunk, std::uint32_t seed, TFeed&& feed) {
@@ -38,45 +36,41 @@ void InChunks(std::size_t length, std::size_t maxChunk, std::uint32_t seed, TFee
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    if (size < HEADER_SIZE) {
+    FuzzReplyInput input;
+    if (!ReadFuzzReplyInput(data, size, input)) {
         return 0;
     }
-    const int rowCount = data[0] % (FUZZ_MAX_ROWS + 1);
-    const int pendingStart = data[1] % (FUZZ_MAX_ROWS + 3) - 1;
-    const std::size_t maxChunk = 1 + data[2] % 64;
-    const int countPeriod = data[3];
-    const std::uint8_t* stream = data + HEADER_SIZE;
-    const std::size_t length = size - HEADER_SIZE;
     const std::uint32_t seed = (static_cast<std::uint32_t>(data[1]) << 16) |
                                (static_cast<std::uint32_t>(data[2]) << 8) | data[0];
 
-    CCheckingSink referenceSink(rowCount, pendingStart, countPeriod);
+    CCheckingSink referenceSink(input.rowCount, input.pendingStart, input.countPeriod);
     CReferenceReplyParser reference;
-    reference.Feed(stream, length, referenceSink);
+    reference.Feed(input.stream, input.length, referenceSink);
 
-    CCheckingSink parserSink(rowCount, pendingStart, countPeriod);
+    CCheckingSink parserSink(input.rowCount, input.pendingStart, input.countPeriod);
     CDioReplyParser parser;
-    InChunks(length, maxChunk, seed, [&](std::size_t offset, std::size_t chunk) {
-        parser.Feed(stream + offset, chunk, parserSink);
+    InChunks(input.length, input.maxChunk, seed, [&](std::size_t offset, std::size_t chunk) {
+        parser.Feed(input.stream + offset, chunk, parserSink);
     });
     FUZZ_CHECK(parserSink.m_nDigest == referenceSink.m_nDigest);
 
     CDioFrameReader reader;
     std::size_t framed = 0;
-    InChunks(length, maxChunk, seed ^ 0x5A5A5Au, [&](std::size_t offset, std::size_t chunk) {
-        reader.ReadFrames(stream + offset, chunk, [&](const DioFrameView& frame) {
-            const DioFrameHeader& header = frame.m_header;
-            FUZZ_CHECK(framed + header.FrameSize() <= length);
-            const std::uint8_t* bytes = stream + framed;
-            FUZZ_CHECK(header.m_nCode == bytes[0] && header.m_nFixed1 == bytes[1] &&
-                       header.m_nFixed2 == bytes[2] && header.m_nLength == bytes[3]);
-            FUZZ_CHECK(frame.m_payload.size() == header.m_nLength);
-            FUZZ_CHECK(frame.m_payload.empty() ||
-                       std::memcmp(frame.m_payload.data(), bytes + 4, header.m_nLength) == 0);
-            FUZZ_CHECK(header.m_fault == JudgeDioFrame(bytes[0], bytes[1], bytes[2]));
-            framed += header.FrameSize();
+    InChunks(
+        input.length, input.maxChunk, seed ^ 0x5A5A5Au, [&](std::size_t offset, std::size_t chunk) {
+            reader.ReadFrames(input.stream + offset, chunk, [&](const DioFrameView& frame) {
+                const DioFrameHeader& header = frame.m_header;
+                FUZZ_CHECK(framed + header.FrameSize() <= input.length);
+                const std::uint8_t* bytes = input.stream + framed;
+                FUZZ_CHECK(header.m_nCode == bytes[0] && header.m_nFixed1 == bytes[1] &&
+                           header.m_nFixed2 == bytes[2] && header.m_nLength == bytes[3]);
+                FUZZ_CHECK(frame.m_payload.size() == header.m_nLength);
+                FUZZ_CHECK(frame.m_payload.empty() ||
+                           std::memcmp(frame.m_payload.data(), bytes + 4, header.m_nLength) == 0);
+                FUZZ_CHECK(header.m_fault == JudgeDioFrame(bytes[0], bytes[1], bytes[2]));
+                framed += header.FrameSize();
+            });
         });
-    });
-    FUZZ_CHECK(framed + reader.PendingBytes() == length);
+    FUZZ_CHECK(framed + reader.PendingBytes() == input.length);
     return 0;
 }

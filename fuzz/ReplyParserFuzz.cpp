@@ -11,42 +11,31 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace {
-
-constexpr std::size_t HEADER_SIZE = 4;
-
-} // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    if (size < HEADER_SIZE) {
+    FuzzReplyInput input;
+    if (!ReadFuzzReplyInput(data, size, input)) {
         return 0;
     }
-    const int rowCount = data[0] % (FUZZ_MAX_ROWS + 1);
-    const int pendingStart = data[1] % (FUZZ_MAX_ROWS + 3) - 1;
-    const std::size_t maxChunk = 1 + data[2] % 64;
-    const int countPeriod = data[3];
-    const std::uint8_t* stream = data + HEADER_SIZE;
-    const std::size_t length = size - HEADER_SIZE;
 
-    CCheckingSink wholeSink(rowCount, pendingStart, countPeriod);
+    CCheckingSink wholeSink(input.rowCount, input.pendingStart, input.countPeriod);
     CDioReplyParser wholeParser;
-    if (length > 0) {
-        wholeParser.Feed(stream, length, wholeSink);
+    if (input.length > 0) {
+        wholeParser.Feed(input.stream, input.length, wholeSink);
     }
 
     // Chunk sizes from a small generator seeded by the header, 1..maxChunk each.
-    CCheckingSink chunkSink(rowCount, pendingStart, countPeriod);
+    CCheckingSink chunkSink(input.rowCount, input.pendingStart, input.countPeriod);
     CDioReplyParser chunkParser;
     std::uint32_t seed = (static_cast<std::uint32_t>(data[0]) << 16) |
                          (static_cast<std::uint32_t>(data[2]) << 8) | data[3];
     std::size_t offset = 0;
-    while (offset < length) {
+    while (offset < input.length) {
         seed = seed * 1664525u + 1013904223u;
-        std::size_t chunk = 1 + (seed >> 16) % maxChunk;
-        if (chunk > length - offset) {
-            chunk = length - offset;
+        std::size_t chunk = 1 + (seed >> 16) % input.maxChunk;
+        if (chunk > input.length - offset) {
+            chunk = input.length - offset;
         }
-        chunkParser.Feed(stream + offset, chunk, chunkSink);
+        chunkParser.Feed(input.stream + offset, chunk, chunkSink);
         offset += chunk;
     }
 

@@ -182,15 +182,8 @@ TEST(CliReconnect, CtrlCEndsTheWaitToConnectAgainAndAnAttemptAtOnce) {
     std::string peer;
     CPortableSocket device = listener.Accept(peer);
     std::vector<CPortableSocket> queued;
-    ConnectFailure failure = ConnectFailure::None;
-    for (;;) {
-        CPortableSocket client = CPortableSocket::Connect("127.0.0.1", port, 300, failure, error);
-        if (!client.IsOpen()) {
-            break;
-        }
-        queued.push_back(std::move(client));
-        ASSERT_LT(queued.size(), 64u) << "the queue never fills";
-    }
+    const ConnectFailure failure = FillConnectQueue(port, queued, error);
+    ASSERT_LT(queued.size(), 64u) << "the queue never fills";
     device.Close();
     if (failure != ConnectFailure::TimedOut) {
         RequestCliStop();

@@ -610,15 +610,8 @@ TEST(Cli, CtrlCDuringTheConnectSendsNoRequest) {
     ASSERT_TRUE(listener.IsOpen()) << error;
     const std::uint16_t port = listener.LocalPort();
     std::vector<CPortableSocket> queued;
-    ConnectFailure failure = ConnectFailure::None;
-    for (;;) {
-        CPortableSocket client = CPortableSocket::Connect("127.0.0.1", port, 300, failure, error);
-        if (!client.IsOpen()) {
-            break;
-        }
-        queued.push_back(std::move(client));
-        ASSERT_LT(queued.size(), 64u) << "the queue never fills";
-    }
+    const ConnectFailure failure = FillConnectQueue(port, queued, error);
+    ASSERT_LT(queued.size(), 64u) << "the queue never fills";
     if (failure != ConnectFailure::TimedOut) {
         GTEST_SKIP() << "this system refuses a connect to a full queue: " << error;
     }

@@ -94,6 +94,22 @@ private:
     std::string m_strText;
 };
 
+// Connects to the listener on port until an attempt fails: with a time-out once its queue of
+// connections is full (the connections made are kept open in queued), otherwise with the
+// failure and its words in error. Gives up, with the queue not full, after 64 connections.
+inline ConnectFailure FillConnectQueue(std::uint16_t port, std::vector<CPortableSocket>& queued,
+                                       std::string& error) {
+    ConnectFailure failure = ConnectFailure::None;
+    while (queued.size() < 64) {
+        CPortableSocket client = CPortableSocket::Connect("127.0.0.1", port, 300, failure, error);
+        if (!client.IsOpen()) {
+            return failure;
+        }
+        queued.push_back(std::move(client));
+    }
+    return ConnectFailure::None;
+}
+
 // The run's result once it has ended; a run still going after limit fails the test and is
 // ended by a Ctrl+C.
 inline CliRun Finish(std::future<CliRun>& run, std::chrono::milliseconds limit) {
